@@ -1,0 +1,4 @@
+#include "app/mainwindow.h"
+
+void MainWindow::retrieveWatchlist() {}
+void MainWindow::on_pushButton_pressed() {}

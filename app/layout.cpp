@@ -1,0 +1,5 @@
+#include "app/mainwindow.h"
+
+void MainWindow::applyScreenFonts() {}
+void MainWindow::orientationChanged() {}
+void MainWindow::setColumnWidths(QTableWidget *, bool) {}

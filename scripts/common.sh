@@ -1,0 +1,32 @@
+# Shared by scripts/run and scripts/test: installs the Debian packages the
+# build needs (only those missing) and configures + builds the project.
+set -euo pipefail
+
+VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
+
+VELMORA_PACKAGES=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-positioning-dev libqt6positioning6-plugins
+    libqt6sql6-sqlite libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+    libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file
+)
+
+velmora_install_packages() {
+    local missing=()
+    for pkg in "${VELMORA_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    if ((${#missing[@]})); then
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        echo "Installing: ${missing[*]}"
+        $sudo apt-get update
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+}
+
+velmora_build() {
+    cmake -S "$VELMORA_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${VELMORA_BUILD_TYPE:-RelWithDebInfo}" "$@"
+    cmake --build "$BUILD_DIR" -j"$(nproc)"
+}

@@ -1,0 +1,4 @@
+#include "app/mainwindow.h"
+
+void MainWindow::loadSettings() {}
+void MainWindow::saveSettings() {}
