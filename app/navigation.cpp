@@ -1,18 +1,104 @@
 #include "app/mainwindow.h"
 
-#include <QLabel>
+#include "app/constants.h"
+#include "net/catalogue.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::on_actionSettings_triggered() {}
-void MainWindow::on_actionWatch_List_triggered() {}
-void MainWindow::on_actionGPS_triggered() {}
-void MainWindow::on_actionArea_triggered() {}
-void MainWindow::on_actionAbout_triggered() {}
-void MainWindow::on_actionNormal_Screen_triggered() {}
-void MainWindow::on_actionFull_Screen_triggered() {}
-void MainWindow::on_stationBackButton_pressed() {}
-void MainWindow::on_areaBackButton_pressed() {}
-void MainWindow::on_stationBacbButton_pressed() {}
-void MainWindow::on_tabWidgit_currentChanged(int) {}
+#include <QLabel>
+#include <QMessageBox>
+
+// The View menu switches tabs only. It leaves the station page alone, so a
+// choice made while a station is open changes the tab behind it.
+void MainWindow::on_actionSettings_triggered()
+{
+    ui->tabWidgit->setCurrentIndex(3);
+}
+
+void MainWindow::on_actionWatch_List_triggered()
+{
+    ui->tabWidgit->setCurrentIndex(2);
+}
+
+void MainWindow::on_actionGPS_triggered()
+{
+    ui->tabWidgit->setCurrentIndex(1);
+}
+
+void MainWindow::on_actionArea_triggered()
+{
+    ui->tabWidgit->setCurrentIndex(0);
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    QMessageBox::information(this, QStringLiteral("Velmora"), QStringLiteral("Velmora ") + appVersion);
+}
+
+void MainWindow::on_actionNormal_Screen_triggered()
+{
+    showNormal();
+}
+
+void MainWindow::on_actionFull_Screen_triggered()
+{
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+}
+
+// Back buttons only change the page; requests still in flight for the page
+// being left are not cancelled and fill their list when they arrive.
+void MainWindow::on_stationBackButton_pressed()
+{
+    ui->mainStackWidget->setCurrentIndex(0);
+}
+
+void MainWindow::on_areaBackButton_pressed()
+{
+    ui->stackedWidget->setCurrentIndex(0);
+}
+
+void MainWindow::on_stationBacbButton_pressed()
+{
+    ui->stackedWidget->setCurrentIndex(1);
+}
+
+// Runs on every change of tab, whether from the tab bar, the menu or the
+// start tab chosen during construction.
+void MainWindow::on_tabWidgit_currentChanged(int index)
+{
+    // Only entering the settings tab sets the flag, so this saves exactly
+    // when the settings tab is left.
+    if (settingsTabVisited) {
+        saveSettings();
+        settingsTabVisited = false;
+    }
+
+    switch (index) {
+    case 3:
+        settingsTabVisited = true;
+        setStatus(ui->settingsStatus, QString());
+        setWindowTitle(QStringLiteral("Velmora - Settings"));
+        break;
+    case 1:
+        startGps();
+        break;
+    case 2:
+        retrieveWatchlist();
+        break;
+    case 0:
+        // With counties loaded there is nothing to do, not even a new title.
+        if (ui->countyList->count() == 0) {
+            setStatus(ui->areaStatus, QStringLiteral("Retrieving counties"));
+            setWindowTitle(QStringLiteral("Velmora - Stations by Area"));
+            sendRequest(Catalogue::counties());
+        }
+        break;
+    default:
+        break;
+    }
+}
 
 // Status lines are made visible first, then given their text.
 void MainWindow::setStatus(QLabel *label, QString text)
