@@ -1,4 +1,53 @@
 #include "app/mainwindow.h"
 
-void MainWindow::loadSettings() {}
-void MainWindow::saveSettings() {}
+#include "ui_mainwindow.h"
+
+#include <QSettings>
+
+namespace {
+
+// The store the preferences live in, in the platform's native format.
+QSettings openStore()
+{
+    return QSettings(QStringLiteral("Orvane Software"), QStringLiteral("Velmora"));
+}
+
+} // namespace
+
+// The settings widgets are the only in-memory copy of the preferences; every
+// reader takes its value from them when it needs it. Combo boxes are stored
+// by position. A stored value that is not a number reads as 0; an index
+// outside a box's items leaves that box with no current item.
+void MainWindow::loadSettings()
+{
+    QSettings store = openStore();
+
+    ui->userName->setText(store.value(QStringLiteral("username"), QVariant()).toString());
+    ui->password->setText(store.value(QStringLiteral("password"), QVariant()).toString());
+    ui->fuelType->setCurrentIndex(store.value(QStringLiteral("fuelType"), 0).toInt());
+
+    if (store.contains(QStringLiteral("gpsIncludeDistance")))
+        ui->gpsDistance->setCurrentIndex(store.value(QStringLiteral("gpsIncludeDistance")).toInt());
+    else
+        ui->gpsDistance->setCurrentIndex(2);
+
+    if (store.contains(QStringLiteral("stalePriceDays")))
+        ui->stalePriceDays->setCurrentIndex(store.value(QStringLiteral("stalePriceDays")).toInt());
+    else
+        ui->stalePriceDays->setCurrentIndex(10);
+
+    ui->startTabCombo->setCurrentIndex(store.value(QStringLiteral("startTab"), 0).toInt());
+}
+
+// Writes all six keys, strings as strings and indices as integers; the store
+// is written out when it is closed at the end of the function.
+void MainWindow::saveSettings()
+{
+    QSettings store = openStore();
+    store.setValue(QStringLiteral("username"), ui->userName->text());
+    store.setValue(QStringLiteral("password"), ui->password->text());
+    store.setValue(QStringLiteral("fuelType"), ui->fuelType->currentIndex());
+    store.setValue(QStringLiteral("gpsIncludeDistance"), ui->gpsDistance->currentIndex());
+    store.setValue(QStringLiteral("stalePriceDays"), ui->stalePriceDays->currentIndex());
+    store.setValue(QStringLiteral("startTab"), ui->startTabCombo->currentIndex());
+}
