@@ -1,0 +1,38 @@
+#ifndef VELMORA_SERVICE_XMLREPLY_H
+#define VELMORA_SERVICE_XMLREPLY_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace velmora {
+
+// A station as it goes out in a reply. Prices are in cents; a missing
+// price or date is written as an empty attribute.
+struct StationRecord
+{
+    qint64 id = 0;
+    QString name, brand, addr1, addr2;
+    double lat = 0, lng = 0;
+    bool hasPetrol = false, hasDiesel = false;
+    double petrolPrice = 0, dieselPrice = 0;
+    qint64 petrolUpdated = 0, dieselUpdated = 0; // seconds since the epoch, 0 = never
+    double distanceKm = -1;                      // written only when >= 0
+};
+
+// <counties><county Name=".."/>...</counties>
+QByteArray countiesDocument(const QStringList &names);
+// <areas><area Name=".."/>...</areas>
+QByteArray areasDocument(const QStringList &names);
+// <stations><station ID=".." name=".." .../>...</stations>
+QByteArray stationsDocument(const QList<StationRecord> &stations);
+
+// "yyyy-MM-dd hh:mm:ss" in local time, or "" for 0.
+QString formatLocalTime(qint64 secsSinceEpoch);
+// Cents with one decimal, e.g. "179.9".
+QString formatPrice(double cents);
+
+} // namespace velmora
+
+#endif
