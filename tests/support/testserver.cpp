@@ -134,7 +134,7 @@ TestServer::~TestServer()
     stop();
 }
 
-bool TestServer::start()
+bool TestServer::start(quint16 port)
 {
     if (m_server && m_server->isListening())
         return true;
@@ -142,7 +142,7 @@ bool TestServer::start()
         m_server = new QTcpServer(this);
         connect(m_server, &QTcpServer::newConnection, this, &TestServer::onNewConnection);
     }
-    if (!m_server->listen(QHostAddress::LocalHost, 0)) {
+    if (!m_server->listen(QHostAddress::LocalHost, port)) {
         qWarning("TestServer: cannot listen on 127.0.0.1: %s",
                  qPrintable(m_server->errorString()));
         return false;
@@ -179,7 +179,12 @@ quint16 TestServer::port() const
 
 QString TestServer::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port());
+    return QStringLiteral("http://") + hostAndPort();
+}
+
+QString TestServer::hostAndPort() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(port());
 }
 
 void TestServer::setResponse(const QString &pattern, const Response &response)

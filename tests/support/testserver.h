@@ -74,14 +74,16 @@ public:
     explicit TestServer(QObject *parent = nullptr);
     ~TestServer() override;
 
-    // Listens on 127.0.0.1, port chosen by the system. Returns false on failure.
-    bool start();
+    // Listens on 127.0.0.1; port 0 (the default) lets the system choose.
+    // Returns false on failure.
+    bool start(quint16 port = 0);
     // Closes the listener and every open connection, stalled ones included.
     void stop();
     bool isListening() const;
 
     quint16 port() const;
-    QString baseUrl() const;   // "http://127.0.0.1:<port>" (no trailing slash)
+    QString baseUrl() const;       // "http://127.0.0.1:<port>" (no trailing slash)
+    QString hostAndPort() const;   // "127.0.0.1:<port>"
 
     // A rule matches when its pattern is a substring of the decoded path or of
     // the raw request target (so "getCounties" and "area.php?county=Cork" both
