@@ -1,10 +1,103 @@
 #include "app/mainwindow.h"
 
-// Routes a finished reply by the operation named in its URL path.
+#include "app/constants.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+
+// Status words and the version line end at the first zero byte, if any.
+QByteArray upToZero(const QByteArray &bytes)
+{
+    return QByteArray(bytes.constData());
+}
+
+} // namespace
+
+// Routes a finished reply by the operation named in its URL path. The names
+// are tried in a fixed order and the first one found in the path decides.
+// Every reply is released here, whatever it held.
 void MainWindow::httpReply(QNetworkReply *reply)
 {
+    const QByteArray body = reply->readAll();
+    const QString path = reply->url().path();
+
+    // An empty body is the usual result of a failed request; the request
+    // layer has already reported that, so there is nothing to show here.
+    if (!body.isEmpty()) {
+        if (path.contains(QLatin1String("getCounties"))) {
+            parseReply(body, KindCounties);
+        } else if (path.contains(QLatin1String("getAreasByCounty"))) {
+            parseReply(body, KindAreas);
+        } else if (path.contains(QLatin1String("getStationsByArea"))) {
+            parseReply(body, KindAreaStations);
+        } else if (path.contains(QLatin1String("getNearbyStations"))) {
+            parseReply(body, KindNearbyStations);
+        } else if (path.contains(QLatin1String("getStationsByWatchlist"))) {
+            parseReply(body, KindWatchlistStations);
+        } else if (path.contains(QLatin1String("getStationById"))) {
+            // Replies may finish out of order: only the station the page was
+            // last opened for may fill it, or an older, slower reply would
+            // show another station's prices under the id a report is sent for.
+            const QString id = QUrlQuery(reply->url()).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
+            if (id == currentStationId)
+                parseReply(body, KindStation);
+            else
+                qDebug().noquote().nospace() << "Dropping station reply for id " << id << ", showing " << currentStationId;
+        } else if (path.contains(QLatin1String("addToWatchlist"))) {
+            parseReply(body, KindWatchlistChange);
+        } else if (path.contains(QLatin1String("updatePrice"))) {
+            handlePriceUpdateReply(body);
+        } else if (path.contains(QLatin1String("getVersion"))) {
+            handleVersionReply(body);
+        } else {
+            qDebug() << "Got unknown response";
+        }
+    }
+
     reply->deleteLater();
 }
 
-void MainWindow::handlePriceUpdateReply(const QByteArray &) {}
-void MainWindow::handleVersionReply(const QByteArray &) {}
+// The answer to a price report is a bare status word, compared exactly: a
+// trailing line break or another case matches nothing and is ignored.
+void MainWindow::handlePriceUpdateReply(const QByteArray &body)
+{
+    const QByteArray word = upToZero(body);
+    if (word == "SUCCESS") {
+        qDebug() << "Price update successful";
+    } else if (word == "ERROR") {
+        QMessageBox::warning(this, QStringLiteral("Update failed"),
+                             QStringLiteral("Could not update price - server rejected update"));
+    } else if (word == "BADLOGIN") {
+        QMessageBox::warning(this, QStringLiteral("Update failed"),
+                             QStringLiteral("Bad login, please check your user and password in the settings page."));
+    }
+}
+
+// The version line is "<message>:<latest>". Only the last colon separates the
+// two, so the message itself may contain colons.
+void MainWindow::handleVersionReply(const QByteArray &body)
+{
+    const qsizetype colon = body.lastIndexOf(':');
+    if (colon < 0)
+        return;
+    // The update server answers a missing file with an error page.
+    if (body.contains("No such file"))
+        return;
+
+    const QString latest = QString::fromLatin1(upToZero(body.mid(colon + 1).trimmed()));
+    const QString message = QString::fromLatin1(upToZero(body.left(colon)));
+
+    // Text that is not a number reads as 0 and so never announces an update.
+    if (appVersion.toFloat() < latest.toFloat()) {
+        const QString link = QStringLiteral("http://") + updateHost + QStringLiteral("/velmora/velmora.deb");
+        QMessageBox::information(this, QStringLiteral("Update available"),
+                                 message + QStringLiteral("New version available <a href='") + link
+                                     + QStringLiteral("'>Click here to update</a>"));
+    } else if (!message.trimmed().isEmpty()) {
+        QMessageBox::information(this, QStringLiteral("Info"), message);
+    }
+}
