@@ -173,6 +173,9 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
     httplib::Server server;
+    // Idle keep-alive connections are only dropped after this timeout, and a
+    // stop waits for them: keep it short so SIGTERM ends the process quickly.
+    server.set_keep_alive_timeout(1);
     server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
         t_requestStart = std::chrono::steady_clock::now();
         return httplib::Server::HandlerResponse::Unhandled;
