@@ -123,6 +123,7 @@ private:
     void handlePriceUpdateReply(const QByteArray &body);
     void handleVersionReply(const QByteArray &body);
     // station data
+    bool priceDateKnown(const QDomElement &station, const QString &fuel);
     // station actions
     void sendPriceReport(class QLCDNumber *display, bool diesel, class QPushButton *button);
     void stepPrice(class QLCDNumber *display, double delta);
