@@ -8,9 +8,12 @@
 #define VELMORA_REPLAY_DEFAULT_FILE ""
 #endif
 
-// Qt Positioning plugin "velmora-replay". Its metadata gives it a higher
-// priority than the system's sources, so a program that finds it on its
-// plugin path gets it from QGeoPositionInfoSource::createDefaultSource().
+// Qt Positioning plugin "velmora-replay". Its metadata (plugin.json) gives it
+// priority 2000, above the system's sources (geoclue2 1000, nmea 900), so a
+// program that finds it on its plugin path gets it from
+// QGeoPositionInfoSource::createDefaultSource(). It is also marked
+// "Testable": Qt Positioning skips plugins marked otherwise while a QtTest
+// program runs.
 class ReplayPositionPlugin : public QObject, public QGeoPositionInfoSourceFactory
 {
     Q_OBJECT

@@ -1,0 +1,235 @@
+// The GPS tab through Qt Positioning's own default-source lookup. The normal
+// build finds the velmora-replay plugin on QT_PLUGIN_PATH and feeds it a
+// route written for each test; the build with VELMORA_GPS_WITHOUT_POSITIONING
+// runs where no position plugin at all can be found.
+
+#include "tst_actionsfixture.h"
+
+#include "support/debugcapture.h"
+
+#include <QGeoPositionInfoSource>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTemporaryDir>
+
+using namespace ActionsFixture;
+
+namespace {
+
+// Enters the GPS tab through the tab bar's index, from whatever tab is
+// current, so the tab-change handler runs.
+void enterGpsTab(MainWindow *window)
+{
+    if (window->ui->tabWidgit->currentIndex() == 1)
+        window->ui->tabWidgit->setCurrentIndex(0);
+    window->ui->tabWidgit->setCurrentIndex(1);
+}
+
+} // namespace
+
+#ifndef VELMORA_GPS_WITHOUT_POSITIONING
+
+class TstGps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstEntryStartsOneReplaySource();
+    void fixBecomesNearbyRequest_data();
+    void fixBecomesNearbyRequest();
+    void invalidFixDropsStoredFix();
+    void updatesRefreshTableOnOtherTabs();
+    void emptyRouteReportsTimeout();
+
+private:
+    // Writes the route the replay source plays for this test.
+    void useRoute(const QStringList &lines, bool loop = true);
+
+    QTemporaryDir m_routeDir;
+    Window *m_w = nullptr;
+};
+
+void TstGps::init()
+{
+    QVERIFY(m_routeDir.isValid());
+    qputenv("VELMORA_REPLAY_INTERVAL_MS", "40");
+    m_w = new Window;
+    QVERIFY(m_w->open());
+    m_w->ui()->gpsDistance->setCurrentText(QStringLiteral("3"));
+}
+
+void TstGps::cleanup()
+{
+    delete m_w;
+    m_w = nullptr;
+    qunsetenv("VELMORA_REPLAY_FILE");
+    qunsetenv("VELMORA_REPLAY_LOOP");
+}
+
+void TstGps::useRoute(const QStringList &lines, bool loop)
+{
+    const QString path = m_routeDir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".csv");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(lines.join('\n').toUtf8() + '\n');
+    file.close();
+    qputenv("VELMORA_REPLAY_FILE", path.toLocal8Bit());
+    qputenv("VELMORA_REPLAY_LOOP", loop ? "1" : "0");
+}
+
+void TstGps::firstEntryStartsOneReplaySource()
+{
+    useRoute({QStringLiteral("53.3498061,-6.2603097")});
+    MainWindow *w = m_w->window.get();
+    QVERIFY(!w->positionSource);
+
+    enterGpsTab(w);
+    QVERIFY(w->gpsStarted);
+    QVERIFY(w->positionSource);
+    QCOMPARE(w->positionSource->sourceName(), QStringLiteral("velmora-replay"));
+    QCOMPARE(w->positionSource->parent(), w);
+    QCOMPARE(w->positionSource->updateInterval(), 5000);
+    QCOMPARE(w->positionSource->preferredPositioningMethods(),
+             QGeoPositionInfoSource::SatellitePositioningMethods);
+    QCOMPARE(w->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations Nearby"));
+    // Started: fixes arrive and turn into requests.
+    QVERIFY(m_w->server.waitForRequestsForPath("getNearbyStations", 2));
+
+    // A later entry only resets the status line.
+    QGeoPositionInfoSource *first = w->positionSource;
+    w->ui->gpsStatus->hide();
+    w->ui->gpsStatus->setText(QStringLiteral("stale"));
+    enterGpsTab(w);
+    QVERIFY(w->ui->gpsStatus->isVisible());
+    QCOMPARE(w->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+    QCOMPARE(w->positionSource, first);
+    QCOMPARE(w->findChildren<QGeoPositionInfoSource *>().size(), 1);
+}
+
+void TstGps::fixBecomesNearbyRequest_data()
+{
+    QTest::addColumn<QString>("fix");
+    QTest::addColumn<QString>("distance");
+    QTest::addColumn<QString>("latitude");
+    QTest::addColumn<QString>("longitude");
+    QTest::addColumn<float>("storedLongitude");
+
+    QTest::newRow("O'Connell Street") << "53.3498061,-6.2603097" << "3" << "53.3498" << "-6.26031"
+                                      << float(-6.2603097);
+    QTest::newRow("tiny longitude") << "53.3,0.00005" << "100" << "53.3" << "5e-05" << float(0.00005);
+}
+
+void TstGps::fixBecomesNearbyRequest()
+{
+    QFETCH(QString, fix);
+    QFETCH(QString, distance);
+    useRoute({fix});
+    m_w->ui()->gpsDistance->setCurrentText(distance);
+
+    enterGpsTab(m_w->window.get());
+    QVERIFY(m_w->server.waitForRequestsForPath("getNearbyStations", 1));
+    const auto request = m_w->server.requestsForPath("getNearbyStations").first();
+    QCOMPARE(request.path, QStringLiteral("/api/nokiaApp/getNearbyStations.php"));
+    QTEST(request.queryValue("latitude"), "latitude");
+    QTEST(request.queryValue("longitude"), "longitude");
+    QCOMPARE(request.queryValue("maxDistance"), distance);
+    QTEST(m_w->window->lastLongitude, "storedLongitude");
+}
+
+void TstGps::invalidFixDropsStoredFix()
+{
+    // Played once: a fix, the fix lost, then the end of the route.
+    useRoute({QStringLiteral("53.3498061,-6.2603097"), QStringLiteral("nan,nan")}, false);
+    TestSupport::DebugCapture log;
+    MainWindow *w = m_w->window.get();
+
+    enterGpsTab(w);
+    QVERIFY(m_w->server.waitForRequestsForPath("getNearbyStations", 1));
+    QTRY_VERIFY(log.contains(QStringLiteral("Invalid GPS")));
+    QCOMPARE(w->lastLatitude, NoFix);
+    QCOMPARE(w->lastLongitude, NoFix);
+    QTRY_VERIFY(log.contains(QStringLiteral("Position request timed out.")));
+    QCOMPARE(m_w->server.requestsForPath("getNearbyStations").size(), 1);
+    QCOMPARE(w->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+}
+
+void TstGps::updatesRefreshTableOnOtherTabs()
+{
+    useRoute({QStringLiteral("53.34,-6.26"), QStringLiteral("53.20,-6.11")});
+    m_w->server.setResponse(QStringLiteral("latitude=53.34&"),
+                            Response::ok(stationsDocument({station("7", "Spire Fuels")})));
+    m_w->server.setResponse(QStringLiteral("latitude=53.2&"),
+                            Response::ok(stationsDocument({station("9", "Bray Road"), station("10", "Shankill")})));
+    MainWindow *w = m_w->window.get();
+    QTableWidget *table = w->ui->gpsTable;
+
+    // What the table shows after each nearby reply has been handled.
+    QStringList shown;
+    QObject::connect(w->networkManager, &QNetworkAccessManager::finished, table, [&](QNetworkReply *reply) {
+        if (!reply->url().path().contains(QLatin1String("getNearbyStations")))
+            return;
+        QStringList ids;
+        for (int row = 0; row < table->rowCount(); ++row)
+            ids << (table->item(row, 0) ? table->item(row, 0)->text() : QString());
+        shown << ids.join(' ');
+    });
+
+    enterGpsTab(w);
+    w->ui->tabWidgit->setCurrentIndex(2);
+
+    // The route alternates between the two places; the table follows it
+    // while the watch-list tab is showing.
+    QTRY_VERIFY(shown.count(QStringLiteral("7")) >= 2 && shown.count(QStringLiteral("9 10")) >= 2);
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 2);
+    QVERIFY(w->ui->gpsStatus->isHidden());
+}
+
+void TstGps::emptyRouteReportsTimeout()
+{
+    useRoute({QStringLiteral("# nothing recorded")});
+    TestSupport::DebugCapture log;
+
+    enterGpsTab(m_w->window.get());
+    QVERIFY(m_w->window->gpsStarted);
+    QTRY_VERIFY(log.contains(QStringLiteral("Position request timed out.")));
+    QCOMPARE(m_w->server.requestsForPath("getNearbyStations").size(), 0);
+    QCOMPARE(m_w->ui()->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+}
+
+#else
+
+// Here qt.conf next to the executable points Qt's plugin folder at an empty
+// directory and QT_PLUGIN_PATH names another, so no position plugin exists.
+class TstGps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyEntryRetriesAndKeepsWaiting();
+};
+
+void TstGps::everyEntryRetriesAndKeepsWaiting()
+{
+    QCOMPARE(QGeoPositionInfoSource::availableSources(), QStringList());
+    Window w;
+    QVERIFY(w.open());
+    MainWindow *window = w.window.get();
+
+    for (int entry = 0; entry < 3; ++entry) {
+        enterGpsTab(window);
+        QVERIFY(!window->positionSource);
+        QVERIFY(!window->gpsStarted);
+        QCOMPARE(window->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+        QVERIFY(window->ui->gpsStatus->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora - Stations Nearby"));
+    }
+}
+
+#endif
+
+QTEST_MAIN(TstGps)
+#include "tst_gps.moc"
