@@ -1,0 +1,349 @@
+// Moving through the window: the View menu, the Back buttons, the screen
+// modes, the About box and the tab-change hub, driven on the real window
+// against a local HTTP server.
+
+#include "app/constants.h"
+#include "app/mainwindow.h"
+#include "platform/screen.h"
+#include "tests/support/isolatedsettings.h"
+#include "tests/support/modalwatcher.h"
+#include "tests/support/testserver.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QGeoPositionInfoSource>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::IsolatedSettings;
+using TestSupport::ModalWatcher;
+using TestSupport::TestServer;
+
+class TstNavigation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void menuActionsSelectTabs_data();
+    void menuActionsSelectTabs();
+    void menuActionBehindStationPage();
+    void backButtons();
+    void screenModes();
+    void aboutBox();
+    void settingsTabEntered();
+    void gpsTabEnteredTwice();
+    void watchListEnteredTwice();
+    void areaTabWithoutCounties();
+    void areaTabWithCountiesKeepsTitle();
+    void leavingSettingsSavesOnce();
+    void staysOnStartTabAreaWithoutHubWork();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow();
+    int requestsFor(const QString &path) const { return int(server->requestsForPath(path).size()); }
+
+    QString savedBase, savedVersionUrl, savedHost;
+    std::unique_ptr<IsolatedSettings> settings;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ModalWatcher> modals;
+};
+
+void TstNavigation::initTestCase()
+{
+    savedBase = serviceBaseUrl;
+    savedVersionUrl = versionCheckUrl;
+    savedHost = updateHost;
+}
+
+void TstNavigation::init()
+{
+    settings = std::make_unique<IsolatedSettings>();
+    QVERIFY(settings->isValid());
+    server = std::make_unique<TestServer>();
+    QVERIFY(server->start());
+    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
+    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
+    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    modals = std::make_unique<ModalWatcher>();
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+}
+
+void TstNavigation::cleanup()
+{
+    Platform::clearGeometryOverride();
+    modals.reset();
+    server.reset();
+    settings.reset();
+    serviceBaseUrl = savedBase;
+    versionCheckUrl = savedVersionUrl;
+    updateHost = savedHost;
+}
+
+std::unique_ptr<MainWindow> TstNavigation::makeWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    // The construction requests (counties, version check) have arrived.
+    server->waitForRequests(2);
+    return window;
+}
+
+void TstNavigation::menuActionsSelectTabs_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("tab");
+    QTest::newRow("Settings") << "actionSettings" << 3;
+    QTest::newRow("Watch List") << "actionWatch_List" << 2;
+    QTest::newRow("GPS") << "actionGPS" << 1;
+    QTest::newRow("Area") << "actionArea" << 0;
+}
+
+void TstNavigation::menuActionsSelectTabs()
+{
+    QFETCH(QString, action);
+    QFETCH(int, tab);
+    auto w = makeWindow();
+    // Start from a tab other than the target so the change is visible.
+    w->ui->tabWidgit->setCurrentIndex(tab == 3 ? 2 : 3);
+    w->findChild<QAction *>(action)->trigger();
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), tab);
+    QCOMPARE(w->ui->mainStackWidget->currentIndex(), 0);
+}
+
+void TstNavigation::menuActionBehindStationPage()
+{
+    auto w = makeWindow();
+    w->ui->mainStackWidget->setCurrentIndex(1); // a station is open
+    const int before = requestsFor(QStringLiteral("getStationsByWatchlist"));
+
+    w->ui->actionWatch_List->trigger();
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 2);
+    QCOMPARE(w->ui->mainStackWidget->currentIndex(), 1);
+    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), before + 1));
+
+    QTest::mousePress(w->ui->stationBackButton, Qt::LeftButton);
+    QCOMPARE(w->ui->mainStackWidget->currentIndex(), 0);
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 2);
+    QTest::mouseRelease(w->ui->stationBackButton, Qt::LeftButton);
+}
+
+void TstNavigation::backButtons()
+{
+    auto w = makeWindow();
+    w->ui->countyList->addItem(QStringLiteral("Cork"));
+    w->ui->areaList->addItem(QStringLiteral("Bandon"));
+
+    // Station list page -> area page -> county page; the lists stay as they
+    // are and nothing is requested.
+    w->ui->stackedWidget->setCurrentIndex(2);
+    const int requests = server->requestCount();
+    QTest::mousePress(w->ui->stationBacbButton, Qt::LeftButton);
+    QCOMPARE(w->ui->stackedWidget->currentIndex(), 1);
+    QTest::mouseRelease(w->ui->stationBacbButton, Qt::LeftButton);
+    QTest::mousePress(w->ui->areaBackButton, Qt::LeftButton);
+    QCOMPARE(w->ui->stackedWidget->currentIndex(), 0);
+    QTest::mouseRelease(w->ui->areaBackButton, Qt::LeftButton);
+    QCOMPARE(w->ui->countyList->count(), 1);
+    QCOMPARE(w->ui->areaList->count(), 1);
+
+    // The station page's Back returns to the tabs with the browser as it was.
+    w->ui->mainStackWidget->setCurrentIndex(1);
+    QTest::mousePress(w->ui->stationBackButton, Qt::LeftButton);
+    QCOMPARE(w->ui->mainStackWidget->currentIndex(), 0);
+    QCOMPARE(w->ui->stackedWidget->currentIndex(), 0);
+    QTest::mouseRelease(w->ui->stationBackButton, Qt::LeftButton);
+
+    QTest::qWait(50);
+    QCOMPARE(server->requestCount(), requests);
+}
+
+void TstNavigation::screenModes()
+{
+    auto w = makeWindow();
+    QVERIFY(!w->isFullScreen());
+    w->ui->actionFull_Screen->trigger();
+    QTRY_VERIFY(w->isFullScreen());
+    w->ui->actionFull_Screen->trigger();
+    QTRY_VERIFY(!w->isFullScreen());
+    w->ui->actionFull_Screen->trigger();
+    QTRY_VERIFY(w->isFullScreen());
+    w->ui->actionNormal_Screen->trigger();
+    QTRY_VERIFY(!w->isFullScreen());
+    w->ui->actionNormal_Screen->trigger();
+    QVERIFY(!w->isFullScreen());
+}
+
+void TstNavigation::aboutBox()
+{
+    auto w = makeWindow();
+    w->ui->actionAbout->trigger();
+    QVERIFY(modals->waitForCount(1));
+    const TestSupport::ModalRecord box = modals->last();
+    QCOMPARE(box.className, QStringLiteral("QMessageBox"));
+    QCOMPARE(box.windowTitle, QStringLiteral("Velmora"));
+    QCOMPARE(box.text, QStringLiteral("Velmora 05.4"));
+    QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(box.icon, int(QMessageBox::Information));
+}
+
+void TstNavigation::settingsTabEntered()
+{
+    auto w = makeWindow();
+    w->ui->settingsStatus->hide();
+    w->ui->settingsStatus->setText(QStringLiteral("left over"));
+    w->ui->tabWidgit->setCurrentIndex(3);
+    QVERIFY(w->settingsTabVisited);
+    QVERIFY(w->ui->settingsStatus->isVisible());
+    QCOMPARE(w->ui->settingsStatus->text(), QString());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Settings"));
+}
+
+void TstNavigation::gpsTabEnteredTwice()
+{
+    // tst_navigation.cmake provides a replayed route of a single fix.
+    if (qEnvironmentVariableIsEmpty("VELMORA_REPLAY_FILE"))
+        QSKIP("needs the replay position plugin (run through ctest)");
+    auto w = makeWindow();
+    const QString nearby = QStringLiteral("getNearbyStations");
+
+    w->ui->tabWidgit->setCurrentIndex(1);
+    QCOMPARE(w->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations Nearby"));
+    QGeoPositionInfoSource *first = w->positionSource;
+    QVERIFY(first);
+    QVERIFY(w->gpsStarted);
+    QCOMPARE(first->parent(), w.get());
+    // The fix becomes the nearby search.
+    QVERIFY(server->waitForRequestsForPath(nearby, 1));
+
+    w->ui->gpsStatus->setText(QStringLiteral("3 stations"));
+    w->ui->tabWidgit->setCurrentIndex(2);
+    w->ui->tabWidgit->setCurrentIndex(1);
+    QCOMPARE(w->ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+    QVERIFY(w->ui->gpsStatus->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations Nearby"));
+    QCOMPARE(w->positionSource, first);
+    QCOMPARE(w->findChildren<QGeoPositionInfoSource *>().size(), 1);
+
+    // The second entry asks the service nothing by itself.
+    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
+    QTest::qWait(200);
+    QCOMPARE(requestsFor(nearby), 1);
+}
+
+void TstNavigation::watchListEnteredTwice()
+{
+    auto w = makeWindow();
+    w->ui->userName->setText(QStringLiteral("mary"));
+    w->ui->password->setText(QStringLiteral("s3cret"));
+
+    w->ui->tabWidgit->setCurrentIndex(2);
+    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations Watch List"));
+    w->ui->actionArea->trigger();
+    w->ui->actionWatch_List->trigger();
+    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 2));
+
+    const auto sent = server->requestsForPath(QStringLiteral("getStationsByWatchlist"));
+    QCOMPARE(sent.size(), 2);
+    for (const auto &request : sent) {
+        QCOMPARE(request.queryValue(QStringLiteral("username")), QStringLiteral("mary"));
+        QCOMPARE(request.queryValue(QStringLiteral("password")), QStringLiteral("s3cret"));
+    }
+}
+
+void TstNavigation::areaTabWithoutCounties()
+{
+    auto w = makeWindow();
+    QCOMPARE(requestsFor(QStringLiteral("getCounties")), 1);
+    w->ui->tabWidgit->setCurrentIndex(3);
+    w->ui->areaStatus->hide();
+
+    w->ui->tabWidgit->setCurrentIndex(0);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations by Area"));
+    QVERIFY(w->ui->areaStatus->isVisible());
+    QCOMPARE(w->ui->areaStatus->text(), QStringLiteral("Retrieving counties"));
+    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getCounties"), 2));
+}
+
+void TstNavigation::areaTabWithCountiesKeepsTitle()
+{
+    auto w = makeWindow();
+    w->ui->countyList->addItem(QStringLiteral("Cork"));
+    w->ui->tabWidgit->setCurrentIndex(3);
+    w->ui->areaStatus->hide();
+
+    w->ui->tabWidgit->setCurrentIndex(0);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Settings"));
+    QVERIFY(!w->ui->areaStatus->isVisible());
+    QTest::qWait(50);
+    QCOMPARE(requestsFor(QStringLiteral("getCounties")), 1);
+}
+
+void TstNavigation::leavingSettingsSavesOnce()
+{
+    auto w = makeWindow();
+    QSettings store = settings->store();
+    QVERIFY(store.allKeys().isEmpty());
+
+    // Entering the settings tab stores nothing yet.
+    w->ui->actionSettings->trigger();
+    w->ui->userName->setText(QStringLiteral("joe"));
+    w->ui->stalePriceDays->setCurrentIndex(4);
+    store.sync();
+    QVERIFY(store.allKeys().isEmpty());
+
+    // Leaving it writes all six keys with the current values.
+    w->ui->tabWidgit->setCurrentIndex(1);
+    store.sync();
+    QCOMPARE(store.allKeys().size(), 6);
+    QCOMPARE(store.value(QStringLiteral("username")).toString(), QStringLiteral("joe"));
+    QCOMPARE(store.value(QStringLiteral("password")).toString(), QString());
+    QCOMPARE(store.value(QStringLiteral("fuelType")).toInt(), 0);
+    QCOMPARE(store.value(QStringLiteral("gpsIncludeDistance")).toInt(), 2);
+    QCOMPARE(store.value(QStringLiteral("stalePriceDays")).toInt(), 4);
+    QCOMPARE(store.value(QStringLiteral("startTab")).toInt(), 0);
+    QVERIFY(!w->settingsTabVisited);
+
+    // Other tab changes write nothing: an emptied store stays empty.
+    store.clear();
+    store.sync();
+    w->ui->userName->setText(QStringLiteral("changed but not on the settings tab"));
+    for (int tab : {2, 0, 1, 2, 0}) {
+        w->ui->tabWidgit->setCurrentIndex(tab);
+        store.sync();
+        QVERIFY2(store.allKeys().isEmpty(), qPrintable(QStringLiteral("written on entering tab %1").arg(tab)));
+    }
+
+    // A second visit saves again, also when left through the menu.
+    w->ui->tabWidgit->setCurrentIndex(3);
+    w->ui->actionArea->trigger();
+    store.sync();
+    QCOMPARE(store.allKeys().size(), 6);
+}
+
+void TstNavigation::staysOnStartTabAreaWithoutHubWork()
+{
+    auto w = makeWindow();
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 0);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Select a county"));
+    QVERIFY(!w->positionSource);
+    QTest::qWait(50);
+    QCOMPARE(requestsFor(QStringLiteral("getCounties")), 1);
+    QCOMPARE(requestsFor(QStringLiteral("getStationsByWatchlist")), 0);
+}
+
+QTEST_MAIN(TstNavigation)
+#include "tst_navigation.moc"
