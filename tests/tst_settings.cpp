@@ -1,0 +1,317 @@
+// The stored preferences: what an empty, partial or damaged store loads into
+// the settings tab, what leaving the tab writes, and that edits survive the
+// window closing or a "Quit" from the network-error dialog while the settings
+// tab is still current.
+
+#include "app/constants.h"
+#include "app/mainwindow.h"
+#include "platform/screen.h"
+#include "tests/support/childprocess.h"
+#include "tests/support/isolatedsettings.h"
+#include "tests/support/modalwatcher.h"
+#include "tests/support/testserver.h"
+#include "ui_mainwindow.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::IsolatedSettings;
+using TestSupport::ModalWatcher;
+using TestSupport::Response;
+using TestSupport::TestServer;
+
+namespace {
+
+using Preset = QVariantMap;
+
+// Environment variable through which a child process is handed the settings
+// directory of the parent test.
+constexpr const char *StoreDirVariable = "VELMORA_TEST_STORE_DIR";
+
+struct Loaded
+{
+    QString user, password;
+    int fuel, distance, stale, startTab;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Loaded)
+
+class TstSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void load_data();
+    void load();
+    void emptyStoreShowsDefaultTexts();
+    void outOfRangeStartTabStaysOnArea();
+    void savedValuesLoadAgain();
+    void closingOnSettingsTabKeepsEdits();
+    void closingElsewhereWritesNothing();
+    void quitFromErrorDialogKeepsEdits();
+    void continueFromErrorDialogWritesNothing();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow(const Preset &preset = Preset());
+
+    QString savedBase, savedVersionUrl, savedHost;
+    std::unique_ptr<IsolatedSettings> settings;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ModalWatcher> modals;
+};
+
+void TstSettings::initTestCase()
+{
+    savedBase = serviceBaseUrl;
+    savedVersionUrl = versionCheckUrl;
+    savedHost = updateHost;
+}
+
+void TstSettings::init()
+{
+    settings = std::make_unique<IsolatedSettings>();
+    QVERIFY(settings->isValid());
+    server = std::make_unique<TestServer>();
+    QVERIFY(server->start());
+    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
+    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
+    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    modals = std::make_unique<ModalWatcher>();
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+}
+
+void TstSettings::cleanup()
+{
+    Platform::clearGeometryOverride();
+    modals.reset();
+    server.reset();
+    settings.reset();
+    serviceBaseUrl = savedBase;
+    versionCheckUrl = savedVersionUrl;
+    updateHost = savedHost;
+}
+
+std::unique_ptr<MainWindow> TstSettings::makeWindow(const Preset &preset)
+{
+    {
+        QSettings store = settings->store();
+        for (auto it = preset.cbegin(); it != preset.cend(); ++it)
+            store.setValue(it.key(), it.value());
+    }
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    server->waitForRequests(2);
+    return window;
+}
+
+void TstSettings::load_data()
+{
+    QTest::addColumn<Preset>("preset");
+    QTest::addColumn<Loaded>("expected");
+
+    const Loaded defaults{QString(), QString(), 0, 2, 10, 0};
+    QTest::newRow("empty store") << Preset() << defaults;
+
+    Loaded userOnly = defaults;
+    userOnly.user = QStringLiteral("ann");
+    QTest::newRow("user only") << Preset{{"username", "ann"}} << userOnly;
+
+    // A stored 0 is a real choice, not a missing key.
+    Loaded zeros{QString(), QString(), 0, 0, 0, 0};
+    QTest::newRow("stored zeros") << Preset{{"gpsIncludeDistance", 0}, {"stalePriceDays", 0}} << zeros;
+
+    Loaded some = defaults;
+    some.password = QStringLiteral("pw");
+    some.fuel = 1;
+    some.stale = 17;
+    QTest::newRow("password, diesel, last stale item")
+        << Preset{{"password", "pw"}, {"fuelType", 1}, {"stalePriceDays", 17}} << some;
+
+    Loaded all{QStringLiteral("bob"), QStringLiteral("a&b=c d"), 1, 14, 3, 0};
+    QTest::newRow("all keys")
+        << Preset{{"username", "bob"}, {"password", "a&b=c d"}, {"fuelType", 1},
+                  {"gpsIncludeDistance", 14}, {"stalePriceDays", 3}, {"startTab", 0}}
+        << all;
+
+    // Text that is no number reads as index 0 — also where the missing key
+    // would have given another default.
+    QTest::newRow("not numbers")
+        << Preset{{"fuelType", "Diesel"}, {"gpsIncludeDistance", "three"}, {"stalePriceDays", "x1"},
+                  {"startTab", "GPS"}}
+        << zeros;
+
+    // Indices outside the item lists leave the box with no current item.
+    Loaded outside = defaults;
+    outside.fuel = -1;
+    outside.distance = -1;
+    outside.stale = -1;
+    QTest::newRow("out of range")
+        << Preset{{"fuelType", 2}, {"gpsIncludeDistance", 15}, {"stalePriceDays", 99}} << outside;
+    Loaded negative = defaults;
+    negative.distance = -1;
+    QTest::newRow("negative") << Preset{{"gpsIncludeDistance", -3}} << negative;
+}
+
+void TstSettings::load()
+{
+    QFETCH(Preset, preset);
+    QFETCH(Loaded, expected);
+    auto w = makeWindow(preset);
+
+    QCOMPARE(w->ui->userName->text(), expected.user);
+    QCOMPARE(w->ui->password->text(), expected.password);
+    QCOMPARE(w->ui->fuelType->currentIndex(), expected.fuel);
+    QCOMPARE(w->ui->gpsDistance->currentIndex(), expected.distance);
+    QCOMPARE(w->ui->stalePriceDays->currentIndex(), expected.stale);
+    QCOMPARE(w->ui->startTabCombo->currentIndex(), expected.startTab);
+    for (QComboBox *box : {w->ui->fuelType, w->ui->gpsDistance, w->ui->stalePriceDays}) {
+        if (box->currentIndex() < 0)
+            QCOMPARE(box->currentText(), QString());
+    }
+    // Loading never writes.
+    QVERIFY(settings->store().allKeys().size() == preset.size());
+}
+
+void TstSettings::emptyStoreShowsDefaultTexts()
+{
+    auto w = makeWindow();
+    QCOMPARE(w->ui->fuelType->currentText(), QStringLiteral("Petrol"));
+    QCOMPARE(w->ui->gpsDistance->currentText(), QStringLiteral("3"));
+    QCOMPARE(w->ui->stalePriceDays->currentText(), QStringLiteral("15"));
+    QCOMPARE(w->ui->startTabCombo->currentText(), QStringLiteral("Area"));
+}
+
+void TstSettings::outOfRangeStartTabStaysOnArea()
+{
+    auto w = makeWindow(Preset{{"startTab", 7}});
+    QCOMPARE(w->ui->startTabCombo->currentIndex(), -1);
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 0);
+    QVERIFY(!w->positionSource);
+}
+
+void TstSettings::savedValuesLoadAgain()
+{
+    const QString user = QStringLiteral("Séan O'Brien");
+    const QString password = QStringLiteral("p;a=s#s\\w o\"rd,%");
+    {
+        auto w = makeWindow();
+        w->ui->actionSettings->trigger();
+        w->ui->userName->setText(user);
+        w->ui->password->setText(password);
+        w->ui->fuelType->setCurrentIndex(1);
+        w->ui->gpsDistance->setCurrentIndex(13);
+        w->ui->stalePriceDays->setCurrentIndex(0);
+        w->ui->startTabCombo->setCurrentIndex(2);
+        w->ui->actionArea->trigger();
+    }
+
+    // The password is kept as plain text under its own key.
+    QCOMPARE(settings->store().value(QStringLiteral("password")).toString(), password);
+
+    server->clearRequests();
+    auto again = makeWindow();
+    QCOMPARE(again->ui->userName->text(), user);
+    QCOMPARE(again->ui->password->text(), password);
+    QCOMPARE(again->ui->fuelType->currentText(), QStringLiteral("Diesel"));
+    QCOMPARE(again->ui->gpsDistance->currentText(), QStringLiteral("50"));
+    QCOMPARE(again->ui->stalePriceDays->currentText(), QStringLiteral("1"));
+    // The stored start tab is in effect at once.
+    QCOMPARE(again->ui->tabWidgit->currentIndex(), 2);
+}
+
+void TstSettings::closingOnSettingsTabKeepsEdits()
+{
+    auto w = makeWindow();
+    w->ui->actionSettings->trigger();
+    w->ui->userName->setText(QStringLiteral("closer"));
+    w->ui->stalePriceDays->setCurrentIndex(12);
+    QVERIFY(settings->store().allKeys().isEmpty());
+
+    QVERIFY(w->close());
+    QSettings store = settings->store();
+    QCOMPARE(store.allKeys().size(), 6);
+    QCOMPARE(store.value(QStringLiteral("username")).toString(), QStringLiteral("closer"));
+    QCOMPARE(store.value(QStringLiteral("stalePriceDays")).toInt(), 12);
+    QCOMPARE(store.value(QStringLiteral("gpsIncludeDistance")).toInt(), 2);
+}
+
+void TstSettings::closingElsewhereWritesNothing()
+{
+    auto w = makeWindow();
+    w->ui->actionSettings->trigger();
+    w->ui->actionGPS->trigger(); // saved here
+    QSettings store = settings->store();
+    QCOMPARE(store.allKeys().size(), 6);
+    store.clear();
+    store.sync();
+
+    w->ui->userName->setText(QStringLiteral("edited elsewhere"));
+    QVERIFY(w->close());
+    store.sync();
+    QVERIFY(store.allKeys().isEmpty());
+}
+
+void TstSettings::quitFromErrorDialogKeepsEdits()
+{
+    if (TestSupport::childMode() == QLatin1String("quit")) {
+        // Share the parent's store.
+        const QString dir = qEnvironmentVariable(StoreDirVariable);
+        QVERIFY(!dir.isEmpty());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir + QStringLiteral("/user"));
+
+        server->setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
+        modals->enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Quit")));
+        auto w = makeWindow();
+        // The watch list is still loading when the user opens the settings.
+        w->ui->actionWatch_List->trigger();
+        w->ui->actionSettings->trigger();
+        w->ui->userName->setText(QStringLiteral("quitter"));
+        w->ui->gpsDistance->setCurrentIndex(7);
+        QTest::qWait(10000); // the process ends in here
+        QFAIL("the error dialog did not end the process");
+    }
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(StoreDirVariable), settings->dirPath());
+    const TestSupport::ChildRun run =
+        TestSupport::runSelfInChildProcess(QStringLiteral("quitFromErrorDialogKeepsEdits"), env, 30000,
+                                           QStringLiteral("quit"));
+    QVERIFY2(run.exitedNormallyWith(1), run.stdoutData.constData());
+
+    QSettings store = settings->store();
+    store.sync();
+    QCOMPARE(store.value(QStringLiteral("username")).toString(), QStringLiteral("quitter"));
+    QCOMPARE(store.value(QStringLiteral("gpsIncludeDistance")).toInt(), 7);
+    QCOMPARE(store.allKeys().size(), 6);
+}
+
+void TstSettings::continueFromErrorDialogWritesNothing()
+{
+    server->setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
+    modals->enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue")));
+    auto w = makeWindow();
+    w->ui->actionWatch_List->trigger();
+    w->ui->actionSettings->trigger();
+    w->ui->userName->setText(QStringLiteral("stays"));
+    QVERIFY(modals->waitForCount(1, 10000));
+    QVERIFY(modals->waitForNoModal());
+    QCOMPARE(modals->last().clickedButton, QStringLiteral("Continue"));
+
+    QVERIFY(settings->store().allKeys().isEmpty());
+    QVERIFY(w->settingsTabVisited);
+    w->ui->actionArea->trigger();
+    QCOMPARE(settings->store().value(QStringLiteral("username")).toString(), QStringLiteral("stays"));
+}
+
+QTEST_MAIN(TstSettings)
+#include "tst_settings.moc"
