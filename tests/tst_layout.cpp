@@ -1,0 +1,241 @@
+// Sizing to the screen: font pixel sizes and tab icons from the longer screen
+// side, tab bar position and station column widths by orientation, and the
+// re-layout when the screen changes. Screens are set through the platform
+// layer; realScreen() reads whatever screen the offscreen platform has (see
+// tst_layout.cmake for the run with a configured portrait screen).
+
+#include "app/constants.h"
+#include "app/mainwindow.h"
+#include "platform/screen.h"
+#include "tests/support/isolatedsettings.h"
+#include "tests/support/modalwatcher.h"
+#include "tests/support/testserver.h"
+#include "ui_mainwindow.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLCDNumber>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::IsolatedSettings;
+using TestSupport::ModalWatcher;
+using TestSupport::TestServer;
+
+namespace {
+
+const QStringList listFontWidgets{"countyList", "areaList", "startTabCombo", "fuelType",
+                                  "userName", "password", "gpsDistance", "stalePriceDays"};
+const QStringList smallFontWidgets{"updateStationLabel", "updateStationLabel2", "updateStationLabel3",
+                                   "updateStationLabel4", "labelSettings1", "labelSettings2",
+                                   "labelSettings3", "labelSettings4", "labelSettings5",
+                                   "labelSettings6"};
+const QStringList priceFontWidgets{"petrolLCD", "dieselLCD"};
+
+QImage iconImage(const QIcon &icon)
+{
+    return icon.pixmap(QSize(32, 32)).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+class TstLayout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void screens_data();
+    void screens();
+    void fontsKeepFamilyAndOthersKeepTheirs();
+    void resizeRelaysOut();
+    void realScreen();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow();
+    void checkFonts(MainWindow *w, int list, int small, int price);
+    void checkTables(MainWindow *w, QTabWidget::TabPosition position, int column1, int column2);
+
+    QString savedBase, savedVersionUrl, savedHost;
+    std::unique_ptr<IsolatedSettings> settings;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ModalWatcher> modals;
+};
+
+void TstLayout::initTestCase()
+{
+    savedBase = serviceBaseUrl;
+    savedVersionUrl = versionCheckUrl;
+    savedHost = updateHost;
+}
+
+void TstLayout::init()
+{
+    settings = std::make_unique<IsolatedSettings>();
+    QVERIFY(settings->isValid());
+    server = std::make_unique<TestServer>();
+    QVERIFY(server->start());
+    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
+    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
+    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    modals = std::make_unique<ModalWatcher>();
+}
+
+void TstLayout::cleanup()
+{
+    Platform::clearGeometryOverride();
+    modals.reset();
+    server.reset();
+    settings.reset();
+    serviceBaseUrl = savedBase;
+    versionCheckUrl = savedVersionUrl;
+    updateHost = savedHost;
+}
+
+std::unique_ptr<MainWindow> TstLayout::makeWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    return window;
+}
+
+void TstLayout::checkFonts(MainWindow *w, int list, int small, int price)
+{
+    for (const QString &name : listFontWidgets)
+        QVERIFY2(w->findChild<QWidget *>(name)->font().pixelSize() == list, qPrintable(name));
+    for (const QString &name : smallFontWidgets)
+        QVERIFY2(w->findChild<QWidget *>(name)->font().pixelSize() == small, qPrintable(name));
+    for (const QString &name : priceFontWidgets)
+        QVERIFY2(w->findChild<QWidget *>(name)->font().pixelSize() == price, qPrintable(name));
+}
+
+void TstLayout::checkTables(MainWindow *w, QTabWidget::TabPosition position, int column1, int column2)
+{
+    QCOMPARE(w->ui->tabWidgit->tabPosition(), position);
+    for (QTableWidget *table : {w->ui->favsTable, w->ui->areaStationTable, w->ui->gpsTable}) {
+        QVERIFY2(table->columnWidth(1) == column1,
+                 qPrintable(QStringLiteral("%1: %2").arg(table->objectName()).arg(table->columnWidth(1))));
+        QVERIFY2(table->columnWidth(2) == column2,
+                 qPrintable(QStringLiteral("%1: %2").arg(table->objectName()).arg(table->columnWidth(2))));
+    }
+}
+
+void TstLayout::screens_data()
+{
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<int>("listPx");
+    QTest::addColumn<int>("smallPx");
+    QTest::addColumn<int>("pricePx");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("column1");
+    QTest::addColumn<int>("column2");
+
+    const int west = QTabWidget::West, south = QTabWidget::South;
+    // Landscape: the tab icon width is taken off the available width.
+    QTest::newRow("800x480") << QRect(0, 0, 800, 480) << QRect(0, 0, 800, 480)
+                             << 34 << 26 << 53 << 51 << west << 546 << 142;
+    QTest::newRow("480x800") << QRect(0, 0, 480, 800) << QRect(0, 0, 480, 800)
+                             << 34 << 26 << 53 << 51 << south << 350 << 91;
+    // Columns follow the available width, not the screen width.
+    QTest::newRow("1024x600, panel") << QRect(0, 0, 1024, 600) << QRect(0, 0, 1000, 560)
+                                     << 44 << 34 << 68 << 66 << west << 681 << 177;
+    QTest::newRow("square 600") << QRect(0, 0, 600, 600) << QRect(0, 0, 600, 600)
+                                << 26 << 20 << 40 << 39 << south << 438 << 114;
+    // Small screens get the floors of 10 and 8 pixels.
+    QTest::newRow("200x120") << QRect(0, 0, 200, 120) << QRect(0, 0, 200, 120)
+                             << 10 << 8 << 13 << 15 << west << 135 << 35;
+}
+
+void TstLayout::screens()
+{
+    QFETCH(QRect, screen);
+    QFETCH(QRect, available);
+    QFETCH(int, listPx);
+    QFETCH(int, smallPx);
+    QFETCH(int, pricePx);
+    QFETCH(int, icon);
+    QFETCH(int, position);
+    QFETCH(int, column1);
+    QFETCH(int, column2);
+
+    Platform::setGeometryOverride(screen, available);
+    auto w = makeWindow();
+    checkFonts(w.get(), listPx, smallPx, pricePx);
+    QCOMPARE(w->ui->tabWidgit->iconSize(), QSize(icon, icon));
+    checkTables(w.get(), QTabWidget::TabPosition(position), column1, column2);
+    QCOMPARE(w->ui->tabWidgit->currentIndex(), 0);
+}
+
+void TstLayout::fontsKeepFamilyAndOthersKeepTheirs()
+{
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    // The fonts as the form alone sets them.
+    QMainWindow plain;
+    Ui_MainWindow form;
+    form.setupUi(&plain);
+
+    auto w = makeWindow();
+    // Only the pixel size of the county list's font changes.
+    QCOMPARE(w->ui->areaList->font().family(), w->ui->countyList->font().family());
+    QCOMPARE(w->ui->areaList->font().weight(), w->ui->countyList->font().weight());
+    // Widgets outside the three groups keep the form's fonts.
+    for (const char *name : {"gpsTable", "favsTable", "areaStatus", "stationBackButton"})
+        QVERIFY2(w->findChild<QWidget *>(name)->font() == plain.findChild<QWidget *>(name)->font(), name);
+    QCOMPARE(w->ui->gpsTable->font().pixelSize(), -1);
+}
+
+void TstLayout::resizeRelaysOut()
+{
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    auto w = makeWindow();
+    checkTables(w.get(), QTabWidget::West, 546, 142);
+
+    w->ui->tabWidgit->setTabIcon(0, QIcon());
+    w->ui->mainStackWidget->setCurrentIndex(1); // also while a station is open
+    Platform::setGeometryOverride(QRect(0, 0, 480, 800));
+    Platform::ScreenNotifier::instance()->notify();
+    checkTables(w.get(), QTabWidget::South, 350, 91);
+    QCOMPARE(iconImage(w->ui->tabWidgit->tabIcon(0)), iconImage(QIcon(QStringLiteral(":/Ireland"))));
+    QVERIFY(!w->ui->tabWidgit->tabIcon(0).isNull());
+
+    // Fonts and tab icons are sized once, at start-up.
+    checkFonts(w.get(), 34, 26, 53);
+    QCOMPARE(w->ui->tabWidgit->iconSize(), QSize(51, 51));
+
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    Platform::ScreenNotifier::instance()->notify();
+    checkTables(w.get(), QTabWidget::West, 546, 142);
+    QCOMPARE(w->ui->mainStackWidget->currentIndex(), 1);
+}
+
+// The screen the offscreen platform really reports: its default 800 x 800
+// screen (square, so portrait), or the 480 x 800 screen that tst_layout.cmake
+// configures for a second run.
+void TstLayout::realScreen()
+{
+    const QRect real = QGuiApplication::primaryScreen()->geometry();
+    auto w = makeWindow();
+    if (real.size() == QSize(800, 800)) {
+        checkFonts(w.get(), 34, 26, 53);
+        checkTables(w.get(), QTabWidget::South, 584, 152);
+    } else if (real.size() == QSize(480, 800)) {
+        checkFonts(w.get(), 34, 26, 53);
+        checkTables(w.get(), QTabWidget::South, 350, 91);
+    } else {
+        QFAIL(qPrintable(QStringLiteral("unexpected screen %1x%2").arg(real.width()).arg(real.height())));
+    }
+    QCOMPARE(w->ui->tabWidgit->iconSize(), QSize(51, 51));
+}
+
+QTEST_MAIN(TstLayout)
+#include "tst_layout.moc"
