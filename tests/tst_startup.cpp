@@ -1,0 +1,180 @@
+// What constructing the window does, in order: the county request first, the
+// stored start tab's work, the version check last; flags and pages as the
+// rest of the application expects them afterwards.
+
+#include "app/constants.h"
+#include "app/mainwindow.h"
+#include "platform/screen.h"
+#include "tests/support/isolatedsettings.h"
+#include "tests/support/modalwatcher.h"
+#include "tests/support/testserver.h"
+#include "ui_mainwindow.h"
+
+#include <QGeoPositionInfoSource>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::IsolatedSettings;
+using TestSupport::ModalWatcher;
+using TestSupport::TestServer;
+
+class TstStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startTab_data();
+    void startTab();
+    void stateAfterConstruction();
+
+private:
+    QString savedBase, savedVersionUrl, savedHost;
+    std::unique_ptr<IsolatedSettings> settings;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<ModalWatcher> modals;
+};
+
+void TstStartup::initTestCase()
+{
+    savedBase = serviceBaseUrl;
+    savedVersionUrl = versionCheckUrl;
+    savedHost = updateHost;
+}
+
+void TstStartup::init()
+{
+    settings = std::make_unique<IsolatedSettings>();
+    QVERIFY(settings->isValid());
+    server = std::make_unique<TestServer>();
+    QVERIFY(server->start());
+    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
+    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
+    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    modals = std::make_unique<ModalWatcher>();
+    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+}
+
+void TstStartup::cleanup()
+{
+    Platform::clearGeometryOverride();
+    modals.reset();
+    server.reset();
+    settings.reset();
+    serviceBaseUrl = savedBase;
+    versionCheckUrl = savedVersionUrl;
+    updateHost = savedHost;
+}
+
+void TstStartup::startTab_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("gps");
+
+    const QString counties = QStringLiteral("/api/nokiaApp/getCounties.php");
+    const QString watchlist = QStringLiteral("/api/nokiaApp/getStationsByWatchlist.php");
+    const QString version = QStringLiteral("/velmora/getVersionMaemo");
+    QTest::newRow("Area") << 0 << QStringList{counties, version} << "Velmora - Select a county" << false;
+    QTest::newRow("GPS") << 1 << QStringList{counties, version} << "Velmora - Stations Nearby" << true;
+    QTest::newRow("Watch List") << 2 << QStringList{counties, watchlist, version}
+                                << "Velmora - Stations Watch List" << false;
+}
+
+void TstStartup::startTab()
+{
+    QFETCH(int, tab);
+    QFETCH(QStringList, paths);
+    QFETCH(QString, title);
+    QFETCH(bool, gps);
+
+    const QString user = QStringLiteral("áine & co");
+    const QString password = QStringLiteral("p+w%d=1");
+    {
+        QSettings store = settings->store();
+        store.setValue(QStringLiteral("username"), user);
+        store.setValue(QStringLiteral("password"), password);
+        store.setValue(QStringLiteral("startTab"), tab);
+    }
+
+    MainWindow w;
+
+    // The replies still belong to the network manager, in the order the
+    // requests were made; nothing has reached the event loop yet.
+    QStringList made;
+    const auto replies = w.networkManager->findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly);
+    for (QNetworkReply *reply : replies)
+        made << reply->url().path();
+    QCOMPARE(made, paths);
+
+    QCOMPARE(w.ui->tabWidgit->currentIndex(), tab);
+    QCOMPARE(w.windowTitle(), title);
+    QCOMPARE(w.settingsTabVisited, false);
+    QVERIFY(!w.isVisible());
+    if (gps) {
+        // The nearby search starts before the window is shown.
+        QCOMPARE(w.ui->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+        if (qEnvironmentVariableIsEmpty("VELMORA_REPLAY_FILE"))
+            QSKIP("needs the replay position plugin (run through ctest)");
+        QVERIFY(w.positionSource);
+        QVERIFY(w.gpsStarted);
+        QCOMPARE(w.positionSource->parent(), &w);
+    } else {
+        QVERIFY(!w.positionSource);
+        QVERIFY(!w.gpsStarted);
+    }
+
+    // The requests arrive, the watch list with the credentials just loaded.
+    QVERIFY(server->waitForRequests(int(paths.size())));
+    const auto sent = server->requestsForPath(QStringLiteral("getStationsByWatchlist"));
+    QCOMPARE(sent.size(), tab == 2 ? 1 : 0);
+    if (tab == 2) {
+        QCOMPARE(sent.first().queryValue(QStringLiteral("username")), user);
+        QCOMPARE(sent.first().queryValue(QStringLiteral("password")), password);
+    }
+    if (gps) {
+        // The replayed fix, once the event loop runs, becomes the nearby search.
+        QVERIFY(server->waitForRequestsForPath(QStringLiteral("getNearbyStations"), 1));
+        const auto nearby = server->requestsForPath(QStringLiteral("getNearbyStations")).first();
+        QCOMPARE(nearby.queryValue(QStringLiteral("latitude")), QStringLiteral("53.3498"));
+        QCOMPARE(nearby.queryValue(QStringLiteral("longitude")), QStringLiteral("-6.2603"));
+    } else {
+        QTest::qWait(100);
+        QCOMPARE(server->requestsForPath(QStringLiteral("getNearbyStations")).size(), 0);
+    }
+}
+
+void TstStartup::stateAfterConstruction()
+{
+    MainWindow w;
+    QCOMPARE(w.ui->mainStackWidget->currentIndex(), 0);
+    QCOMPARE(w.ui->stackedWidget->currentIndex(), 0);
+    QCOMPARE(w.ui->areaStatus->text(), QStringLiteral("Retrieving counties"));
+    QVERIFY(!w.ui->areaStatus->isHidden());
+    QCOMPARE(w.lastLatitude, NoFix);
+    QCOMPARE(w.lastLongitude, NoFix);
+    QVERIFY(!w.errorDialogOpen);
+    QVERIFY(w.currentStationId.isEmpty());
+    QVERIFY(Platform::autoOrientation(&w));
+
+    // The resize notification is connected: a change to portrait moves the
+    // tab bar.
+    QCOMPARE(w.ui->tabWidgit->tabPosition(), QTabWidget::West);
+    Platform::setGeometryOverride(QRect(0, 0, 480, 800));
+    Platform::ScreenNotifier::instance()->notify();
+    QCOMPARE(w.ui->tabWidgit->tabPosition(), QTabWidget::South);
+}
+
+QTEST_MAIN(TstStartup)
+#include "tst_startup.moc"
