@@ -64,11 +64,22 @@ struct Window
     {
         const int row = table->rowCount();
         table->setRowCount(row + 1);
-        if (table->columnCount() < 2)
-            table->setColumnCount(2);
+        if (table->columnCount() < 3)
+            table->setColumnCount(3);
         if (!id.isNull())
             table->setItem(row, 0, new QTableWidgetItem(id));
         table->setItem(row, 1, new QTableWidgetItem(name));
+        table->setItem(row, 2, new QTableWidgetItem(QStringLiteral("139.9")));
+    }
+
+    // Opens a station whose reply the server gives at once, and waits until
+    // the page is filled.
+    bool openFilledStation(const QString &id, const QString &petrol, const QString &diesel)
+    {
+        server.setResponse(QStringLiteral("getStationById.php?id=") + id,
+                           Response::ok(stationsDocument({station(id, QStringLiteral("Station ") + id, petrol, diesel)})));
+        window->loadStation(id);
+        return QTest::qWaitFor([this] { return ui()->savePetrolButton->isEnabled(); });
     }
 
     static void clickCell(QTableWidget *table, int row, int column)

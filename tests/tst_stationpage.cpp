@@ -1,0 +1,198 @@
+// Opening the station page from the three station tables, the price steps,
+// and what the page shows while a station is loading.
+
+#include "tst_actionsfixture.h"
+
+#include <QLCDNumber>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+
+using namespace ActionsFixture;
+
+class TstStationPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void clickOpensRowStation_data();
+    void clickOpensRowStation();
+    void rowWithoutIdOpensNothing();
+    void stepsChangeDisplayedPrice();
+    void oldPricesStayWhileLoading();
+    void lateReplyForEarlierStationChangesNothing();
+
+private:
+    // Shows the tab holding `table`, so clicks reach it.
+    void showTable(QTableWidget *table);
+
+    Window *m_w = nullptr;
+};
+
+void TstStationPage::init()
+{
+    m_w = new Window;
+    QVERIFY(m_w->open());
+}
+
+void TstStationPage::cleanup()
+{
+    delete m_w;
+    m_w = nullptr;
+}
+
+void TstStationPage::showTable(QTableWidget *table)
+{
+    Ui_MainWindow *ui = m_w->ui();
+    if (table == ui->areaStationTable) {
+        ui->tabWidgit->setCurrentIndex(0);
+        ui->stackedWidget->setCurrentIndex(2);
+    } else {
+        ui->tabWidgit->setCurrentIndex(table == ui->gpsTable ? 1 : 2);
+    }
+    QVERIFY(table->isVisible());
+}
+
+void TstStationPage::clickOpensRowStation_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("doubleClick");
+
+    for (const char *table : {"areaStationTable", "gpsTable", "favsTable"}) {
+        QTest::addRow("%s title", table) << table << 1 << false;
+        QTest::addRow("%s price", table) << table << 2 << false;
+        QTest::addRow("%s double", table) << table << 1 << true;
+    }
+}
+
+void TstStationPage::clickOpensRowStation()
+{
+    QFETCH(QString, table);
+    QFETCH(int, column);
+    QFETCH(bool, doubleClick);
+    auto *tableWidget = m_w->window->findChild<QTableWidget *>(table);
+    QVERIFY(tableWidget);
+    showTable(tableWidget);
+    // The entry to the tab may fill the table from an (empty) reply first.
+    QTest::qWait(50);
+    tableWidget->setRowCount(0);
+    Window::addRow(tableWidget, QStringLiteral("11"), QStringLiteral("First"));
+    Window::addRow(tableWidget, QStringLiteral("22"), QStringLiteral("Second"));
+    m_w->ui()->savePetrolButton->setEnabled(true);
+    m_w->ui()->saveDieselButton->setEnabled(true);
+
+    if (doubleClick) {
+        // As a user's double click arrives: a click, then the double click.
+        const QRect cell = tableWidget->visualRect(tableWidget->model()->index(1, column));
+        QTest::mouseClick(tableWidget->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(tableWidget->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    } else {
+        Window::clickCell(tableWidget, 1, column);
+    }
+
+    QVERIFY(m_w->server.waitForRequestsForPath("getStationById", 1));
+    // A double click opens it again with a request of its own.
+    if (doubleClick)
+        QVERIFY(m_w->server.waitForRequestsForPath("getStationById", 2));
+    for (const auto &request : m_w->server.requestsForPath("getStationById")) {
+        QCOMPARE(request.path, QStringLiteral("/api/nokiaApp/getStationById.php"));
+        QCOMPARE(request.rawQuery, QStringLiteral("id=22"));
+    }
+    QCOMPARE(m_w->window->currentStationId, QStringLiteral("22"));
+    QCOMPARE(m_w->ui()->mainStackWidget->currentIndex(), 1);
+    QCOMPARE(m_w->ui()->updateStationLabel->text(), QStringLiteral("Please wait"));
+    QCOMPARE(m_w->ui()->updateStationLabel2->text(), QStringLiteral("Loading station"));
+    QVERIFY(!m_w->ui()->savePetrolButton->isEnabled());
+    QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());
+}
+
+void TstStationPage::rowWithoutIdOpensNothing()
+{
+    QTableWidget *table = m_w->ui()->areaStationTable;
+    showTable(table);
+    Window::addRow(table, QString(), QStringLiteral("No id"));
+
+    Window::clickCell(table, 0, 1);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       table->visualRect(table->model()->index(0, 1)).center());
+    // A request would have been sent synchronously; give it time to land.
+    QTest::qWait(100);
+    QCOMPARE(m_w->server.requestsForPath("getStationById").size(), 0);
+    QCOMPARE(m_w->ui()->mainStackWidget->currentIndex(), 0);
+    QVERIFY(m_w->window->currentStationId.isEmpty());
+}
+
+void TstStationPage::stepsChangeDisplayedPrice()
+{
+    QVERIFY(m_w->openFilledStation(QStringLiteral("5"), QStringLiteral("139.9"), QStringLiteral("0.15")));
+    Ui_MainWindow *ui = m_w->ui();
+    QCOMPARE(ui->petrolLCD->value(), double(139.9f));
+
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->petrolLCD->value(), 'g', 6), QStringLiteral("140.2"));
+    QTest::mouseClick(ui->petrolSubButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->petrolLCD->value(), 'g', 6), QStringLiteral("140.1"));
+
+    // A price never goes below zero: 0.15 -> 0.05 -> 0 -> 0.
+    QTest::mouseClick(ui->dieselSubButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->dieselLCD->value(), 'g', 6), QStringLiteral("0.05"));
+    QTest::mouseClick(ui->dieselSubButton, Qt::LeftButton);
+    QCOMPARE(ui->dieselLCD->value(), 0.0);
+    QTest::mouseClick(ui->dieselSubButton, Qt::LeftButton);
+    QCOMPARE(ui->dieselLCD->value(), 0.0);
+    QTest::mouseClick(ui->dieselAddButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->dieselLCD->value(), 'g', 6), QStringLiteral("0.1"));
+}
+
+void TstStationPage::oldPricesStayWhileLoading()
+{
+    QVERIFY(m_w->openFilledStation(QStringLiteral("5"), QStringLiteral("139.9"), QStringLiteral("131")));
+    m_w->server.setResponse(QStringLiteral("getStationById.php?id=6"), Response::stall());
+
+    QTest::mouseClick(m_w->ui()->stationBackButton, Qt::LeftButton);
+    QCOMPARE(m_w->ui()->mainStackWidget->currentIndex(), 0);
+    m_w->window->loadStation(QStringLiteral("6"));
+    QVERIFY(m_w->server.waitForRequestsForPath("getStationById", 2));
+    Ui_MainWindow *ui = m_w->ui();
+    QCOMPARE(ui->mainStackWidget->currentIndex(), 1);
+    QCOMPARE(ui->updateStationLabel->text(), QStringLiteral("Please wait"));
+    QCOMPARE(ui->updateStationLabel2->text(), QStringLiteral("Loading station"));
+    QCOMPARE(ui->petrolLCD->value(), double(139.9f));
+    QCOMPARE(ui->dieselLCD->value(), 131.0);
+    QVERIFY(!ui->savePetrolButton->isEnabled());
+    QVERIFY(!ui->saveDieselButton->isEnabled());
+}
+
+void TstStationPage::lateReplyForEarlierStationChangesNothing()
+{
+    m_w->server.setResponse(
+        QStringLiteral("getStationById.php?id=alpha"),
+        Response::ok(stationsDocument({station("alpha", "Alpha", "150.1", "140.1")})).withDelay(600));
+    m_w->server.setResponse(QStringLiteral("getStationById.php?id=beta"),
+                            Response::ok(stationsDocument({station("beta", "Beta", "120.2", "110.2")})));
+    bool alphaAnswered = false;
+    QObject::connect(m_w->window->networkManager, &QNetworkAccessManager::finished, m_w->window.get(),
+                     [&](QNetworkReply *reply) {
+                         if (reply->url().query().contains(QLatin1String("id=alpha")))
+                             alphaAnswered = true;
+                     });
+    Ui_MainWindow *ui = m_w->ui();
+
+    m_w->window->loadStation(QStringLiteral("alpha"));
+    m_w->window->loadStation(QStringLiteral("beta"));
+    QTRY_COMPARE(ui->updateStationLabel->text(), QStringLiteral("Beta"));
+    QTRY_VERIFY(alphaAnswered);
+
+    QCOMPARE(ui->updateStationLabel->text(), QStringLiteral("Beta"));
+    QCOMPARE(ui->petrolLCD->value(), double(120.2f));
+    QCOMPARE(ui->dieselLCD->value(), double(110.2f));
+    QCOMPARE(m_w->window->currentStationId, QStringLiteral("beta"));
+}
+
+QTEST_MAIN(TstStationPage)
+#include "tst_stationpage.moc"
