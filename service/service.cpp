@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cmath>
@@ -146,17 +147,40 @@ Response Service::nearbyStations(const Request &r) const
         box.minLng = -180.0;
         box.maxLng = 180.0;
     }
-    QList<StationRecord> found;
-    for (StationRecord &s : m_store.stationsInBox(box)) {
-        s.distanceKm = haversineKm(*lat, *lng, s.lat, s.lng);
-        if (s.distanceKm <= maxKm)
-            found.append(std::move(s));
+    // First pass on coordinates only (served from the index), then fetch
+    // the full rows of the nearest few.
+    struct Hit
+    {
+        double km;
+        qint64 id;
+        bool operator<(const Hit &o) const { return km != o.km ? km < o.km : id < o.id; }
+    };
+    QList<Hit> hits;
+    for (const Store::Position &p : m_store.positionsInBox(box)) {
+        const double km = haversineKm(*lat, *lng, p.lat, p.lng);
+        if (km <= maxKm)
+            hits.append({ km, p.id });
     }
-    std::sort(found.begin(), found.end(), [](const StationRecord &a, const StationRecord &b) {
-        return a.distanceKm != b.distanceKm ? a.distanceKm < b.distanceKm : a.id < b.id;
-    });
-    if (found.size() > m_config.maxNearbyResults)
-        found.resize(m_config.maxNearbyResults);
+    const qsizetype keep = std::min<qsizetype>(hits.size(), std::max(0, m_config.maxNearbyResults));
+    std::partial_sort(hits.begin(), hits.begin() + keep, hits.end());
+    hits.resize(keep);
+
+    QList<qint64> ids;
+    ids.reserve(hits.size());
+    for (const Hit &h : hits)
+        ids.append(h.id);
+    QHash<qint64, StationRecord> byId;
+    for (StationRecord &s : m_store.stations(ids))
+        byId.insert(s.id, std::move(s));
+    QList<StationRecord> found;
+    found.reserve(hits.size());
+    for (const Hit &h : hits) {
+        auto it = byId.find(h.id);
+        if (it == byId.end())
+            continue; // removed between the two queries
+        it->distanceKm = h.km;
+        found.append(*it);
+    }
     return xmlReply(stationsDocument(found));
 }
 

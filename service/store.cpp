@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -352,22 +353,49 @@ std::optional<StationRecord> Store::station(qint64 id) const
     return readStation(q);
 }
 
-QList<StationRecord> Store::stationsInBox(const BoundingBox &box) const
+QList<Store::Position> Store::positionsInBox(const BoundingBox &box) const
 {
+    QList<Position> out;
     QSqlQuery q(connection());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1 FROM stations s"
-                             " WHERE s.lat BETWEEN ? AND ? AND s.lng BETWEEN ? AND ?")
-                      .arg(QLatin1String(kStationColumns)));
+    q.prepare(QStringLiteral("SELECT id, lat, lng FROM stations"
+                             " WHERE lat BETWEEN ? AND ? AND lng BETWEEN ? AND ?"));
     q.addBindValue(box.minLat);
     q.addBindValue(box.maxLat);
     q.addBindValue(box.minLng);
     q.addBindValue(box.maxLng);
     if (!q.exec()) {
         logError("stations in box", q.lastError());
-        return {};
+        return out;
     }
-    return readStations(q);
+    while (q.next())
+        out.append({ q.value(0).toLongLong(), q.value(1).toDouble(), q.value(2).toDouble() });
+    return out;
+}
+
+QList<StationRecord> Store::stations(const QList<qint64> &ids) const
+{
+    QList<StationRecord> out;
+    // Bound in chunks well below SQLite's limit on parameters per statement.
+    constexpr qsizetype kChunk = 500;
+    for (qsizetype from = 0; from < ids.size(); from += kChunk) {
+        const qsizetype n = std::min(kChunk, ids.size() - from);
+        QStringList marks;
+        for (qsizetype i = 0; i < n; ++i)
+            marks << QStringLiteral("?");
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        q.prepare(QStringLiteral("SELECT %1 FROM stations s WHERE s.id IN (%2)")
+                          .arg(QLatin1String(kStationColumns), marks.join(QLatin1Char(','))));
+        for (qsizetype i = 0; i < n; ++i)
+            q.addBindValue(ids.at(from + i));
+        if (!q.exec()) {
+            logError("stations by id", q.lastError());
+            return {};
+        }
+        out += readStations(q);
+    }
+    return out;
 }
 
 QList<StationRecord> Store::watchlist(qint64 userId) const

@@ -57,7 +57,15 @@ public:
     QStringList areas(const QString &county) const;
     QList<StationRecord> stationsByArea(const QString &county, const QString &area) const;
     std::optional<StationRecord> station(qint64 id) const;
-    QList<StationRecord> stationsInBox(const BoundingBox &box) const;
+    struct Position
+    {
+        qint64 id;
+        double lat, lng;
+    };
+    // Answered from the (lat, lng) index alone, without touching the rows.
+    QList<Position> positionsInBox(const BoundingBox &box) const;
+    // The stations with these ids, in no particular order.
+    QList<StationRecord> stations(const QList<qint64> &ids) const;
     QList<StationRecord> watchlist(qint64 userId) const;
     qint64 stationCount() const;
     std::optional<PasswordHash> userHash(const QString &name, qint64 *userId) const;
