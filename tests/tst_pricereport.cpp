@@ -1,0 +1,170 @@
+// Price reports from the station page: the request each save button sends,
+// with and without a GPS fix, what is logged, which button is disabled, and
+// how the service's answer and a failed connection are handled.
+
+#include "tst_actionsfixture.h"
+
+#include "support/debugcapture.h"
+
+#include <QLCDNumber>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+
+using namespace ActionsFixture;
+
+class TstPriceReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void reportRequest_data();
+    void reportRequest();
+    void refusedConnectionRaisesNoDialog();
+    void serviceAnswer_data();
+    void serviceAnswer();
+
+private:
+    Window *m_w = nullptr;
+};
+
+void TstPriceReport::init()
+{
+    m_w = new Window;
+    QVERIFY(m_w->open());
+    m_w->ui()->userName->setText(QStringLiteral("ann"));
+    m_w->ui()->password->setText(QStringLiteral("s3cret"));
+    QVERIFY(m_w->openFilledStation(QStringLiteral("42"), QStringLiteral("139.9"), QStringLiteral("131")));
+}
+
+void TstPriceReport::cleanup()
+{
+    delete m_w;
+    m_w = nullptr;
+}
+
+void TstPriceReport::reportRequest_data()
+{
+    QTest::addColumn<bool>("diesel");
+    QTest::addColumn<bool>("withFix");
+    QTest::addColumn<int>("stepsUp");
+    QTest::addColumn<QString>("price");
+
+    QTest::newRow("diesel, no fix") << true << false << 0 << "131";
+    QTest::newRow("diesel, fix") << true << true << 0 << "131";
+    QTest::newRow("petrol, no fix") << false << false << 0 << "139.9";
+    QTest::newRow("petrol stepped, fix") << false << true << 1 << "140";
+}
+
+void TstPriceReport::reportRequest()
+{
+    QFETCH(bool, diesel);
+    QFETCH(bool, withFix);
+    QFETCH(int, stepsUp);
+    QFETCH(QString, price);
+    Ui_MainWindow *ui = m_w->ui();
+    if (withFix) {
+        m_w->window->lastLatitude = 53.3498061f;
+        m_w->window->lastLongitude = -6.2603097f;
+    }
+    QPushButton *save = diesel ? ui->saveDieselButton : ui->savePetrolButton;
+    QPushButton *other = diesel ? ui->savePetrolButton : ui->saveDieselButton;
+    for (int i = 0; i < stepsUp; ++i)
+        QTest::mouseClick(diesel ? ui->dieselAddButton : ui->petrolAddButton, Qt::LeftButton);
+
+    TestSupport::DebugCapture log;
+    QTest::mousePress(save, Qt::LeftButton);
+    // Sent on press, before the button is released.
+    QVERIFY(!save->isEnabled());
+    QVERIFY(other->isEnabled());
+    QTest::mouseRelease(save, Qt::LeftButton);
+
+    QVERIFY(m_w->server.waitForRequestsForPath("updatePrice", 1));
+    const auto request = m_w->server.requestsForPath("updatePrice").first();
+    QCOMPARE(request.path, QStringLiteral("/api/nokiaApp/updatePrice.php"));
+    QList<QPair<QString, QString>> expected = {
+        {"id", "42"}, {"username", "ann"}, {"password", "s3cret"}, {"price", price},
+        {"type", diesel ? "Diesel" : "Petrol"}, {"appId", diesel ? "ZKWMaemo" : "ZKWQt"}};
+    if (withFix)
+        expected += {{"lat", "53.3498"}, {"lng", "-6.26031"}};
+    QCOMPARE(request.query, expected);
+
+    if (withFix) {
+        const QStringList logged = log.linesContaining(QStringLiteral("updatePrice.php"));
+        QCOMPARE(logged.size(), 1);
+        QVERIFY(logged.first().startsWith('"') && logged.first().endsWith('"'));
+        QVERIFY(logged.first().contains(QLatin1String("&password=***&")));
+        QVERIFY(!logged.first().contains(QLatin1String("s3cret")));
+        QVERIFY(logged.first().contains(QLatin1String("&lat=53.3498&lng=-6.26031")));
+        QVERIFY(!log.contains(QStringLiteral("Not sending location")));
+    } else {
+        QCOMPARE(log.count(QStringLiteral("Not sending location as coordinates are invalid")), 1);
+        QVERIFY(!log.contains(QStringLiteral("updatePrice.php")));
+    }
+}
+
+void TstPriceReport::refusedConnectionRaisesNoDialog()
+{
+    // A port that was just in use and is now closed refuses the connection.
+    TestSupport::TestServer gone;
+    QVERIFY(gone.start());
+    const QString goneBase = gone.baseUrl();
+    gone.stop();
+    serviceBaseUrl = goneBase + QStringLiteral("/api/nokiaApp/");
+
+    QNetworkReply::NetworkError failure = QNetworkReply::NoError;
+    QObject::connect(m_w->window->networkManager, &QNetworkAccessManager::finished, m_w->window.get(),
+                     [&](QNetworkReply *reply) {
+                         if (reply->url().path().contains(QLatin1String("updatePrice")))
+                             failure = reply->error();
+                     });
+    QTest::mousePress(m_w->ui()->savePetrolButton, Qt::LeftButton);
+    QTest::mouseRelease(m_w->ui()->savePetrolButton, Qt::LeftButton);
+
+    QTRY_COMPARE(failure, QNetworkReply::ConnectionRefusedError);
+    QTest::qWait(100);
+    QCOMPARE(m_w->watcher.count(), 0);
+    QVERIFY(!m_w->window->errorDialogOpen);
+    QVERIFY(!m_w->ui()->savePetrolButton->isEnabled());
+}
+
+void TstPriceReport::serviceAnswer_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("boxText");
+
+    QTest::newRow("SUCCESS") << QByteArray("SUCCESS") << QString();
+    QTest::newRow("ERROR") << QByteArray("ERROR") << "Could not update price - server rejected update";
+    QTest::newRow("BADLOGIN") << QByteArray("BADLOGIN")
+                              << "Bad login, please check your user and password in the settings page.";
+}
+
+void TstPriceReport::serviceAnswer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, boxText);
+    m_w->server.setResponse(QStringLiteral("updatePrice"), Response::ok(answer, "text/plain"));
+    TestSupport::DebugCapture log;
+
+    QTest::mousePress(m_w->ui()->saveDieselButton, Qt::LeftButton);
+    QTest::mouseRelease(m_w->ui()->saveDieselButton, Qt::LeftButton);
+
+    if (boxText.isEmpty()) {
+        QTRY_VERIFY(log.contains(QStringLiteral("Price update successful")));
+        QCOMPARE(m_w->watcher.count(), 0);
+    } else {
+        QVERIFY(m_w->watcher.waitForCount(1));
+        QCOMPARE(m_w->watcher.last().windowTitle, QStringLiteral("Update failed"));
+        QCOMPARE(m_w->watcher.last().text, boxText);
+        QCOMPARE(m_w->watcher.last().icon, int(QMessageBox::Warning));
+    }
+    // No answer gives the button back.
+    QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());
+}
+
+QTEST_MAIN(TstPriceReport)
+#include "tst_pricereport.moc"
