@@ -43,6 +43,7 @@ private slots:
     void invalidFixDropsStoredFix();
     void updatesRefreshTableOnOtherTabs();
     void emptyRouteReportsTimeout();
+    void shippedRouteDrivesThroughDublin();
 
 private:
     // Writes the route the replay source plays for this test.
@@ -198,6 +199,37 @@ void TstGps::emptyRouteReportsTimeout()
     QTRY_VERIFY(log.contains(QStringLiteral("Position request timed out.")));
     QCOMPARE(m_w->server.requestsForPath("getNearbyStations").size(), 0);
     QCOMPARE(m_w->ui()->gpsStatus->text(), QStringLiteral("Waiting for GPS..."));
+}
+
+void TstGps::shippedRouteDrivesThroughDublin()
+{
+    // No route file named: the plugin plays the drive shipped with it, once.
+    qputenv("VELMORA_REPLAY_LOOP", "0");
+    qputenv("VELMORA_REPLAY_INTERVAL_MS", "10");
+    TestSupport::DebugCapture log;
+    MainWindow *w = m_w->window.get();
+
+    enterGpsTab(w);
+    QVERIFY(w->positionSource);
+    // The first fix is delivered from the event loop, so nothing is missed.
+    QList<QGeoCoordinate> fixes;
+    int invalid = 0;
+    connect(w->positionSource, &QGeoPositionInfoSource::positionUpdated, this,
+            [&](const QGeoPositionInfo &info) {
+                if (info.isValid())
+                    fixes << info.coordinate();
+                else
+                    ++invalid;
+            });
+
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Position request timed out.")), 20000);
+    QCOMPARE(invalid, 1);
+    QVERIFY2(fixes.size() >= 30 && fixes.size() <= 60, qPrintable(QString::number(fixes.size())));
+    for (const QGeoCoordinate &fix : std::as_const(fixes)) {
+        QVERIFY(fix.latitude() > 53.1 && fix.latitude() < 53.4);
+        QVERIFY(fix.longitude() > -6.3 && fix.longitude() < -6.0);
+    }
+    QTRY_COMPARE(m_w->server.requestsForPath("getNearbyStations").size(), fixes.size());
 }
 
 #else
