@@ -1,0 +1,384 @@
+// The client under faults from the network and the settings store: refused
+// connections, replies cut off, huge, never finished or malformed, and a
+// store full of junk. The window must stay usable, show at most one
+// network-error dialog at a time and keep what was already stored.
+#include "app/constants.h"
+#include "app/mainwindow.h"
+#include "net/catalogue.h"
+#include "support/debugcapture.h"
+#include "support/isolatedsettings.h"
+#include "support/modalwatcher.h"
+#include "support/testserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+using namespace TestSupport;
+
+namespace {
+
+// Counts the message boxes on screen every few milliseconds and keeps the
+// highest number seen at once.
+class OpenBoxProbe : public QObject
+{
+public:
+    OpenBoxProbe()
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            int open = 0;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox *>(w) && w->isVisible())
+                    ++open;
+            m_max = std::max(m_max, open);
+        });
+        m_timer.start();
+    }
+    int maxOpen() const { return m_max; }
+
+private:
+    QTimer m_timer;
+    int m_max = 0;
+};
+
+QByteArray stationsDoc(int count, const QByteArray &extraName = QByteArray())
+{
+    const QByteArray today = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss").toLatin1();
+    QByteArray doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<stations>";
+    for (int i = 1; i <= count; ++i)
+        doc += "<station ID=\"" + QByteArray::number(i) + "\" name=\"Station " + QByteArray::number(i)
+               + extraName + "\" brand=\"Emo\" addr1=\"Main St\" addr2=\"Town\" petrolPrice=\"1"
+               + QByteArray::number(40 + i) + ".9\" dieselPrice=\"150.9\" petrolDateUpdated=\"" + today
+               + "\" dieselDateUpdated=\"" + today + "\"/>";
+    doc += "</stations>";
+    return doc;
+}
+
+QByteArray countiesDoc(int count)
+{
+    QByteArray doc = "<counties>";
+    for (int i = 0; i < count; ++i)
+        doc += "<county Name=\"County " + QByteArray::number(i) + "\"/>";
+    return doc + "</counties>";
+}
+
+} // namespace
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private:
+    void pointAt(const QString &hostAndPort)
+    {
+        serviceBaseUrl = QStringLiteral("http://") + hostAndPort + QStringLiteral("/api/nokiaApp/");
+        updateHost = hostAndPort;
+        versionCheckUrl = QStringLiteral("http://") + updateHost
+                          + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    }
+
+    static QTableWidget *table(MainWindow &w, const char *name) { return w.findChild<QTableWidget *>(name); }
+    static QListWidget *list(MainWindow &w, const char *name) { return w.findChild<QListWidget *>(name); }
+    static void triggerMenu(MainWindow &w, const char *name) { w.findChild<QAction *>(name)->trigger(); }
+
+private slots:
+    void refusedConnectionsGiveOneDialogAtATime();
+    void replyCutOffHalfwayFillsNothing();
+    void hugeBodyIsRead();
+    void stalledReplyDoesNotBlockTheUser();
+    void malformedDocumentsEmptyTheTable_data();
+    void malformedDocumentsEmptyTheTable();
+    void invalidUtf8IsReadWithoutCrashing();
+    void deeplyNestedDocument();
+    void garbageSettingsKeepStoredKeys();
+};
+
+void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
+{
+    IsolatedSettings settings;
+    quint16 closedPort = 0;
+    {
+        TestServer probe;
+        QVERIFY(probe.start());
+        closedPort = probe.port();
+    } // nothing listens there any more
+    pointAt(QStringLiteral("127.0.0.1:%1").arg(closedPort));
+
+    DebugCapture log(true);
+    OpenBoxProbe boxes;
+    ModalWatcher watcher;
+    // Hold the first box so the refused watch-list request below fails while
+    // it is still open.
+    watcher.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue"), 500));
+
+    MainWindow window;
+    window.show();
+    QVERIFY(watcher.waitForCount(1, 10000));
+    // Fire more requests than the dialog can absorb; all of them are refused.
+    for (int i = 0; i < 5; ++i)
+        window.sendRequest(Catalogue::stationById(QString::number(i)));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
+
+    // After "Continue" the user goes on: each new failure may show a box, but
+    // never two at once.
+    triggerMenu(window, "actionWatch_List");
+    QVERIFY(watcher.waitForCount(2, 10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
+    QTest::qWait(200);
+    QCOMPARE(boxes.maxOpen(), 1);
+    for (const ModalRecord &r : watcher.records())
+        QCOMPARE(r.clickedButton, QStringLiteral("Continue"));
+    QVERIFY(window.isVisible());
+}
+
+void tst_Faults::replyCutOffHalfwayFillsNothing()
+{
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getCounties", Response::partialThenClose(countiesDoc(26)));
+
+    DebugCapture log(true);
+    OpenBoxProbe boxes;
+    ModalWatcher watcher;
+    MainWindow window;
+    QVERIFY(watcher.waitForCount(1, 10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
+    QTest::qWait(200);
+    QCOMPARE(boxes.maxOpen(), 1);
+    QCOMPARE(watcher.count(), 1);
+    // Half a document is no document: no half-filled county list.
+    QCOMPARE(list(window, "countyList")->count(), 0);
+
+    // A good reply afterwards fills the list normally.
+    server.setResponse("getCounties", Response::ok(countiesDoc(26)));
+    window.sendRequest(Catalogue::counties());
+    QTRY_COMPARE_WITH_TIMEOUT(list(window, "countyList")->count(), 26, 10000);
+}
+
+void tst_Faults::hugeBodyIsRead()
+{
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    // 20 MB: a normal list of counties padded with a comment.
+    QByteArray body = countiesDoc(26);
+    body.insert(body.indexOf("<county"), "<!--" + QByteArray(20 * 1024 * 1024, 'x') + "-->");
+    QVERIFY(body.size() > 20 * 1024 * 1024);
+    server.setResponse("getCounties", Response::ok(body));
+
+    ModalWatcher watcher;
+    MainWindow window;
+    QTRY_COMPARE_WITH_TIMEOUT(list(window, "countyList")->count(), 26, 60000);
+    QCOMPARE(list(window, "countyList")->item(25)->text(), QStringLiteral("County 25"));
+    QCOMPARE(watcher.count(), 0);
+}
+
+void tst_Faults::stalledReplyDoesNotBlockTheUser()
+{
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getCounties", Response::stall());
+    server.setResponse("getStationsByWatchlist", Response::ok(stationsDoc(3)));
+    server.setResponse("getStationById", Response::ok(stationsDoc(1)));
+
+    DebugCapture log(true);
+    OpenBoxProbe boxes;
+    ModalWatcher watcher;
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(server.waitForRequestsForPath("getCounties", 1));
+
+    // The county reply never comes; the user works on regardless.
+    auto *tabs = window.findChild<QTabWidget *>("tabWidgit");
+    triggerMenu(window, "actionSettings");
+    QCOMPARE(tabs->currentIndex(), 3);
+    triggerMenu(window, "actionWatch_List");
+    QTRY_COMPARE_WITH_TIMEOUT(table(window, "favsTable")->rowCount(), 3, 10000);
+
+    QTableWidget *favs = table(window, "favsTable");
+    const QRect cell = favs->visualRect(favs->model()->index(1, 1));
+    QTest::mouseClick(favs->viewport(), Qt::LeftButton, {}, cell.center());
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestsForPath("getStationById").size() == 1, 10000);
+    QCOMPARE(server.requestsForPath("getStationById").first().queryValue("id"), QStringLiteral("2"));
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QWidget *>("savePetrolButton")->isEnabled(), 10000);
+
+    triggerMenu(window, "actionArea");
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(watcher.count(), 0);
+
+    // The stalled connection finally drops: one dialog for it, no more.
+    server.stop();
+    QVERIFY(watcher.waitForCount(1, 10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
+    QTest::qWait(200);
+    QCOMPARE(boxes.maxOpen(), 1);
+}
+
+void tst_Faults::malformedDocumentsEmptyTheTable_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    const QByteArray good = stationsDoc(4);
+    QTest::newRow("truncated") << good.left(good.size() * 2 / 3);
+    QTest::newRow("cut inside an attribute") << good.left(good.indexOf("Station 3") + 4);
+    QTest::newRow("unclosed root") << good.left(good.lastIndexOf("</stations>"));
+    QTest::newRow("mismatched tags") << QByteArray("<stations><station ID=\"1\"></stations></station>");
+    QTest::newRow("binary") << QByteArray("\x00\x01\x02<\xff\xfe station", 14);
+    QTest::newRow("undefined entity") << QByteArray("<stations><station ID=\"&nope;\"/></stations>");
+}
+
+void tst_Faults::malformedDocumentsEmptyTheTable()
+{
+    QFETCH(QByteArray, body);
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getCounties", Response::ok(countiesDoc(2)));
+    server.enqueueResponse("getStationsByArea", Response::ok(stationsDoc(5)));
+    server.enqueueResponse("getStationsByArea", Response::ok(body));
+
+    ModalWatcher watcher;
+    MainWindow window;
+    QTableWidget *areaTable = table(window, "areaStationTable");
+    window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
+    QTRY_COMPARE_WITH_TIMEOUT(areaTable->rowCount(), 5, 10000);
+
+    window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
+    QVERIFY(server.waitForRequestsForPath("getStationsByArea", 2));
+    // A document that does not load holds no stations, not the ones read
+    // before the error.
+    QTRY_COMPARE_WITH_TIMEOUT(areaTable->rowCount(), 0, 10000);
+    QCOMPARE(watcher.count(), 0);
+}
+
+void tst_Faults::invalidUtf8IsReadWithoutCrashing()
+{
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getCounties", Response::ok(countiesDoc(2)));
+    // Overlong encodings, a lone continuation byte, a surrogate and bytes that
+    // never occur in UTF-8, inside an attribute of a document declared UTF-8.
+    server.setResponse("getStationsByArea", Response::ok(stationsDoc(2, "\xc0\xaf\x80\xed\xa0\x80\xff\xfe")));
+
+    ModalWatcher watcher;
+    MainWindow window;
+    QTableWidget *areaTable = table(window, "areaStationTable");
+    areaTable->setRowCount(7);
+    window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
+    QVERIFY(server.waitForRequestsForPath("getStationsByArea", 1));
+    // Either the whole document is rejected or every station is there with
+    // its undecodable bytes replaced; never a partial table.
+    QTRY_VERIFY_WITH_TIMEOUT(areaTable->rowCount() != 7, 10000);
+    const int rows = areaTable->rowCount();
+    QVERIFY2(rows == 0 || rows == 2, qPrintable(QString::number(rows)));
+    for (int r = 0; r < rows; ++r) {
+        QVERIFY(areaTable->item(r, 1)->text().startsWith(QStringLiteral("Emo Station")));
+        QCOMPARE(areaTable->item(r, 0)->text(), QString::number(r + 1));
+    }
+    QCOMPARE(watcher.count(), 0);
+}
+
+void tst_Faults::deeplyNestedDocument()
+{
+    IsolatedSettings settings;
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getCounties", Response::ok(countiesDoc(2)));
+    const int depth = 10000;
+    QByteArray nested;
+    for (int i = 0; i < depth; ++i)
+        nested += "<n>";
+    nested += stationsDoc(1).mid(stationsDoc(1).indexOf("<station "));
+    nested.chop(int(qstrlen("</stations>")));
+    for (int i = 0; i < depth; ++i)
+        nested += "</n>";
+    server.setResponse("getStationsByArea", Response::ok(nested));
+    server.setResponse("getStationById", Response::ok(nested));
+
+    ModalWatcher watcher;
+    MainWindow window;
+    QTableWidget *areaTable = table(window, "areaStationTable");
+    window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
+    // The one station sits 10,000 levels down and is still found.
+    QTRY_COMPARE_WITH_TIMEOUT(areaTable->rowCount(), 1, 30000);
+    QCOMPARE(areaTable->item(0, 0)->text(), QStringLiteral("1"));
+
+    window.loadStation(QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QWidget *>("savePetrolButton")->isEnabled(), 30000);
+    QCOMPARE(watcher.count(), 0);
+}
+
+void tst_Faults::garbageSettingsKeepStoredKeys()
+{
+    IsolatedSettings settings;
+    {
+        QSettings store = settings.store();
+        store.setValue("username", "joe");
+        store.setValue("password", "s3cret");
+        store.sync();
+    }
+    // Junk for every other key, plus lines that are not settings at all,
+    // written straight into the store's file.
+    {
+        QFile file(settings.filePath());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("fuelType=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff)\n"
+                   "gpsIncludeDistance=1e999\n"
+                   "stalePriceDays=\xff\xfe garbage \x01\n"
+                   "startTab=-2147483648\n"
+                   "this line has no equals sign\n"
+                   "[\n");
+        file.write(QByteArray("\x00\x01\x02\n", 4));
+    }
+
+    TestServer server;
+    QVERIFY(server.start());
+    pointAt(server.hostAndPort());
+    server.setResponse("getStationsByWatchlist", Response::ok(stationsDoc(3)));
+
+    ModalWatcher watcher;
+    {
+        MainWindow window;
+        window.show();
+        auto *tabs = window.findChild<QTabWidget *>("tabWidgit");
+        QVERIFY(tabs->currentIndex() >= 0 && tabs->currentIndex() < tabs->count());
+        // The valid keys came through; the watch list is asked for with them.
+        triggerMenu(window, "actionWatch_List");
+        QVERIFY(server.waitForRequestsForPath("getStationsByWatchlist", 1));
+        QCOMPARE(server.requestsForPath("getStationsByWatchlist").last().queryValue("username"),
+                 QStringLiteral("joe"));
+        QTRY_COMPARE_WITH_TIMEOUT(table(window, "favsTable")->rowCount(), 3, 10000);
+
+        // A normal visit to the settings tab writes the store.
+        triggerMenu(window, "actionSettings");
+        triggerMenu(window, "actionArea");
+    }
+
+    QSettings store = settings.store();
+    QCOMPARE(store.value("username").toString(), QStringLiteral("joe"));
+    QCOMPARE(store.value("password").toString(), QStringLiteral("s3cret"));
+    for (const char *key : {"fuelType", "gpsIncludeDistance", "stalePriceDays", "startTab"}) {
+        bool ok = false;
+        store.value(key).toInt(&ok);
+        QVERIFY2(ok, key);
+    }
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
