@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <QIcon>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QTableWidget>
 #include <QTableWidgetItem>
 #include <QtMath>
@@ -16,11 +18,19 @@ constexpr int StationRowHeight = 55;
 constexpr int MaxTitleLength = 50;
 
 // When the price of one fuel was last updated, in local time; invalid when
-// the attribute is missing or not in the service's format.
+// the attribute is missing or not in the service's format. A row reads the
+// same date for its price cell and for its address line, so the last result
+// is kept: reading a date is the dearest step of a row.
 QDateTime priceStamp(const QDomElement &station, const QString &fuel)
 {
-    return QDateTime::fromString(station.attribute(fuel + QStringLiteral("DateUpdated")),
-                                 QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    static QString lastText;
+    static QDateTime lastStamp;
+    const QString text = station.attribute(fuel + QStringLiteral("DateUpdated"));
+    if (text.isNull() || text != lastText) {
+        lastStamp = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        lastText = text;
+    }
+    return lastStamp;
 }
 
 // Calendar days from the stamp to now, regardless of the time of day;
@@ -37,6 +47,20 @@ bool readPrice(const QDomElement &station, const QString &fuel, float *price)
     bool ok = false;
     *price = station.attribute(fuel + QStringLiteral("Price")).toFloat(&ok);
     return ok && qIsFinite(*price);
+}
+
+// The star of a cheap price. Loading the image from its file costs far more
+// than the rest of a row, and a table may star thousands of rows when their
+// prices tie, so every cell shares one loaded image.
+QIcon starIcon()
+{
+    static const QString path = QStringLiteral(":/star");
+    QPixmap pixmap;
+    if (!QPixmapCache::find(path, &pixmap)) {
+        pixmap.load(path);
+        QPixmapCache::insert(path, pixmap);
+    }
+    return QIcon(pixmap);
 }
 
 } // namespace
@@ -135,7 +159,7 @@ void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, 
     } else {
         float price = 0;
         if (readPrice(station, fuel, &price) && price <= threshold)
-            item->setData(Qt::DecorationRole, QIcon(QStringLiteral(":/star")));
+            item->setData(Qt::DecorationRole, starIcon());
     }
     table->setItem(row, column, item);
 }
