@@ -18,7 +18,12 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <QtTest>
+
+#ifdef VELMORA_HAVE_SERVICE_CORE
+#include "xmlreply.h"
+#endif
 
 using namespace TestSupport;
 
@@ -98,6 +103,7 @@ private slots:
     void invalidUtf8IsReadWithoutCrashing();
     void deeplyNestedDocument();
     void garbageSettingsKeepStoredKeys();
+    void serviceDocumentsSurviveUnpairedSurrogates();
 };
 
 void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
@@ -378,6 +384,45 @@ void tst_Faults::garbageSettingsKeepStoredKeys()
         store.value(key).toInt(&ok);
         QVERIFY2(ok, key);
     }
+}
+
+// Text with a lone UTF-16 surrogate (which no valid UTF-8 can produce, but a
+// QString can hold) must not break the reply document around it: the writer
+// used to lose every element and attribute name after it.
+void tst_Faults::serviceDocumentsSurviveUnpairedSurrogates()
+{
+#ifndef VELMORA_HAVE_SERVICE_CORE
+    QSKIP("the service is not built");
+#else
+    auto wellFormed = [](const QByteArray &doc, const QString &attr, QStringList *values) {
+        QXmlStreamReader reader(doc);
+        while (!reader.atEnd())
+            if (reader.readNext() == QXmlStreamReader::StartElement && reader.attributes().hasAttribute(attr))
+                *values << reader.attributes().value(attr).toString();
+        return !reader.hasError();
+    };
+
+    const QStringList counties{QStringLiteral("Cork"), QString(QChar(0xD800)), QStringLiteral("Kerry")};
+    QStringList names;
+    const QByteArray countiesDoc = velmora::countiesDocument(counties);
+    QVERIFY2(wellFormed(countiesDoc, QStringLiteral("Name"), &names), countiesDoc.constData());
+    QCOMPARE(names.size(), 3);
+    QCOMPARE(names.first(), QStringLiteral("Cork"));
+    QCOMPARE(names.last(), QStringLiteral("Kerry"));
+
+    velmora::StationRecord broken;
+    broken.id = 1;
+    broken.name = QStringLiteral("Emo ") + QChar(0xDC00) + QStringLiteral("Mallow");
+    velmora::StationRecord next;
+    next.id = 2;
+    next.name = QStringLiteral("Top ") + QChar(0xD83D) + QChar(0xDE00); // a proper pair stays
+    QStringList ids, stationNames;
+    const QByteArray stationsDoc = velmora::stationsDocument({broken, next});
+    QVERIFY2(wellFormed(stationsDoc, QStringLiteral("ID"), &ids), stationsDoc.constData());
+    QCOMPARE(ids, QStringList({QStringLiteral("1"), QStringLiteral("2")}));
+    wellFormed(stationsDoc, QStringLiteral("name"), &stationNames);
+    QCOMPARE(stationNames.last(), next.name);
+#endif
 }
 
 QTEST_MAIN(tst_Faults)
