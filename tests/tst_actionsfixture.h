@@ -6,6 +6,7 @@
 
 #include "app/constants.h"
 #include "app/mainwindow.h"
+#include "support/clienturls.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
 #include "support/testserver.h"
@@ -48,9 +49,7 @@ struct Window
     {
         if (!server.start())
             return false;
-        serviceBaseUrl = server.baseUrl() + QStringLiteral("/api/nokiaApp/");
-        updateHost = server.baseUrl().mid(int(qstrlen("http://")));
-        versionCheckUrl = server.baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+        TestSupport::pointClientAt(server.baseUrl());
         window = std::make_unique<MainWindow>();
         window->show();
         return QTest::qWaitForWindowExposed(window.get());

@@ -2,6 +2,7 @@
 // when it is available) as well as offscreen, and shows its form.
 #include "app/constants.h"
 #include "app/mainwindow.h"
+#include "support/clienturls.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
 #include "support/testserver.h"
@@ -26,8 +27,7 @@ void tst_Display::windowIsExposedAndPainted()
     TestServer server;
     QVERIFY(server.start());
     server.setResponse("getCounties", Response::ok("<counties><county Name=\"Cork\"/><county Name=\"Kerry\"/></counties>"));
-    serviceBaseUrl = server.baseUrl() + QStringLiteral("/api/nokiaApp/");
-    versionCheckUrl = server.baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=05.4");
+    ClientUrlsGuard urls(server.baseUrl());
 
     ModalWatcher watcher;
     MainWindow window;

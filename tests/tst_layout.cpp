@@ -7,6 +7,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
+#include "tests/support/clienturls.h"
 #include "tests/support/isolatedsettings.h"
 #include "tests/support/modalwatcher.h"
 #include "tests/support/testserver.h"
@@ -23,7 +24,9 @@
 
 #include <memory>
 
+using TestSupport::ClientUrlsGuard;
 using TestSupport::IsolatedSettings;
+using TestSupport::pointClientAt;
 using TestSupport::ModalWatcher;
 using TestSupport::TestServer;
 
@@ -49,7 +52,6 @@ class TstLayout : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -64,18 +66,11 @@ private:
     void checkFonts(MainWindow *w, int list, int small, int price);
     void checkTables(MainWindow *w, QTabWidget::TabPosition position, int column1, int column2);
 
-    QString savedBase, savedVersionUrl, savedHost;
+    ClientUrlsGuard urls; // restores the URLs after the last test
     std::unique_ptr<IsolatedSettings> settings;
     std::unique_ptr<TestServer> server;
     std::unique_ptr<ModalWatcher> modals;
 };
-
-void TstLayout::initTestCase()
-{
-    savedBase = serviceBaseUrl;
-    savedVersionUrl = versionCheckUrl;
-    savedHost = updateHost;
-}
 
 void TstLayout::init()
 {
@@ -83,9 +78,7 @@ void TstLayout::init()
     QVERIFY(settings->isValid());
     server = std::make_unique<TestServer>();
     QVERIFY(server->start());
-    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
-    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
-    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    pointClientAt(server->baseUrl());
     modals = std::make_unique<ModalWatcher>();
 }
 
@@ -95,9 +88,6 @@ void TstLayout::cleanup()
     modals.reset();
     server.reset();
     settings.reset();
-    serviceBaseUrl = savedBase;
-    versionCheckUrl = savedVersionUrl;
-    updateHost = savedHost;
 }
 
 std::unique_ptr<MainWindow> TstLayout::makeWindow()

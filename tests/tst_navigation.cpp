@@ -5,6 +5,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
+#include "tests/support/clienturls.h"
 #include "tests/support/isolatedsettings.h"
 #include "tests/support/modalwatcher.h"
 #include "tests/support/testserver.h"
@@ -23,7 +24,9 @@
 
 #include <memory>
 
+using TestSupport::ClientUrlsGuard;
 using TestSupport::IsolatedSettings;
+using TestSupport::pointClientAt;
 using TestSupport::ModalWatcher;
 using TestSupport::TestServer;
 
@@ -32,7 +35,6 @@ class TstNavigation : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -54,18 +56,11 @@ private:
     std::unique_ptr<MainWindow> makeWindow();
     int requestsFor(const QString &path) const { return int(server->requestsForPath(path).size()); }
 
-    QString savedBase, savedVersionUrl, savedHost;
+    ClientUrlsGuard urls; // restores the URLs after the last test
     std::unique_ptr<IsolatedSettings> settings;
     std::unique_ptr<TestServer> server;
     std::unique_ptr<ModalWatcher> modals;
 };
-
-void TstNavigation::initTestCase()
-{
-    savedBase = serviceBaseUrl;
-    savedVersionUrl = versionCheckUrl;
-    savedHost = updateHost;
-}
 
 void TstNavigation::init()
 {
@@ -73,9 +68,7 @@ void TstNavigation::init()
     QVERIFY(settings->isValid());
     server = std::make_unique<TestServer>();
     QVERIFY(server->start());
-    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
-    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
-    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    pointClientAt(server->baseUrl());
     modals = std::make_unique<ModalWatcher>();
     Platform::setGeometryOverride(QRect(0, 0, 800, 480));
 }
@@ -86,9 +79,6 @@ void TstNavigation::cleanup()
     modals.reset();
     server.reset();
     settings.reset();
-    serviceBaseUrl = savedBase;
-    versionCheckUrl = savedVersionUrl;
-    updateHost = savedHost;
 }
 
 std::unique_ptr<MainWindow> TstNavigation::makeWindow()

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "net/catalogue.h"
 #include "support/childprocess.h"
+#include "support/clienturls.h"
 #include "support/debugcapture.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
@@ -20,14 +21,7 @@ class tst_Requests : public QObject
 {
     Q_OBJECT
 
-private:
-    void pointAt(const TestServer &server)
-    {
-        serviceBaseUrl = server.baseUrl() + QStringLiteral("/api/nokiaApp/");
-        updateHost = server.hostAndPort();
-        versionCheckUrl = QStringLiteral("http://") + updateHost
-                          + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
-    }
+    void pointAt(const TestServer &server) { pointClientAt(server.baseUrl()); }
 
 private slots:
     void constructionSendsCountiesThenVersionCheck();
@@ -139,8 +133,7 @@ void tst_Requests::quitOrEscapeEndsTheProcessWithStatusOne()
     if (!childRole.isEmpty()) {
         // Child: a failing county request, answered with Quit or Escape.
         IsolatedSettings settings;
-        serviceBaseUrl = qEnvironmentVariable("VELMORA_TEST_BASE") + QStringLiteral("/api/nokiaApp/");
-        versionCheckUrl = qEnvironmentVariable("VELMORA_TEST_BASE") + QStringLiteral("/velmora/getVersionMaemo?current=05.4");
+        pointClientAt(qEnvironmentVariable("VELMORA_TEST_BASE"));
         ModalWatcher watcher;
         watcher.enqueueAction(childRole == QLatin1String("quit")
                                   ? ModalWatcher::Action::clickButton(QStringLiteral("Quit"))

@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "platform/screen.h"
 #include "tests/support/childprocess.h"
+#include "tests/support/clienturls.h"
 #include "tests/support/isolatedsettings.h"
 #include "tests/support/modalwatcher.h"
 #include "tests/support/testserver.h"
@@ -19,7 +20,9 @@
 
 #include <memory>
 
+using TestSupport::ClientUrlsGuard;
 using TestSupport::IsolatedSettings;
+using TestSupport::pointClientAt;
 using TestSupport::ModalWatcher;
 using TestSupport::Response;
 using TestSupport::TestServer;
@@ -47,7 +50,6 @@ class TstSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -64,18 +66,11 @@ private slots:
 private:
     std::unique_ptr<MainWindow> makeWindow(const Preset &preset = Preset());
 
-    QString savedBase, savedVersionUrl, savedHost;
+    ClientUrlsGuard urls; // restores the URLs after the last test
     std::unique_ptr<IsolatedSettings> settings;
     std::unique_ptr<TestServer> server;
     std::unique_ptr<ModalWatcher> modals;
 };
-
-void TstSettings::initTestCase()
-{
-    savedBase = serviceBaseUrl;
-    savedVersionUrl = versionCheckUrl;
-    savedHost = updateHost;
-}
 
 void TstSettings::init()
 {
@@ -83,9 +78,7 @@ void TstSettings::init()
     QVERIFY(settings->isValid());
     server = std::make_unique<TestServer>();
     QVERIFY(server->start());
-    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
-    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
-    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    pointClientAt(server->baseUrl());
     modals = std::make_unique<ModalWatcher>();
     Platform::setGeometryOverride(QRect(0, 0, 800, 480));
 }
@@ -96,9 +89,6 @@ void TstSettings::cleanup()
     modals.reset();
     server.reset();
     settings.reset();
-    serviceBaseUrl = savedBase;
-    versionCheckUrl = savedVersionUrl;
-    updateHost = savedHost;
 }
 
 std::unique_ptr<MainWindow> TstSettings::makeWindow(const Preset &preset)

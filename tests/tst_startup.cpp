@@ -5,6 +5,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
+#include "tests/support/clienturls.h"
 #include "tests/support/isolatedsettings.h"
 #include "tests/support/modalwatcher.h"
 #include "tests/support/testserver.h"
@@ -21,7 +22,9 @@
 
 #include <memory>
 
+using TestSupport::ClientUrlsGuard;
 using TestSupport::IsolatedSettings;
+using TestSupport::pointClientAt;
 using TestSupport::ModalWatcher;
 using TestSupport::TestServer;
 
@@ -30,7 +33,6 @@ class TstStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -39,18 +41,11 @@ private slots:
     void stateAfterConstruction();
 
 private:
-    QString savedBase, savedVersionUrl, savedHost;
+    ClientUrlsGuard urls; // restores the URLs after the last test
     std::unique_ptr<IsolatedSettings> settings;
     std::unique_ptr<TestServer> server;
     std::unique_ptr<ModalWatcher> modals;
 };
-
-void TstStartup::initTestCase()
-{
-    savedBase = serviceBaseUrl;
-    savedVersionUrl = versionCheckUrl;
-    savedHost = updateHost;
-}
 
 void TstStartup::init()
 {
@@ -58,9 +53,7 @@ void TstStartup::init()
     QVERIFY(settings->isValid());
     server = std::make_unique<TestServer>();
     QVERIFY(server->start());
-    serviceBaseUrl = server->baseUrl() + QStringLiteral("/api/nokiaApp/");
-    updateHost = server->baseUrl().mid(int(qstrlen("http://")));
-    versionCheckUrl = server->baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    pointClientAt(server->baseUrl());
     modals = std::make_unique<ModalWatcher>();
     Platform::setGeometryOverride(QRect(0, 0, 800, 480));
 }
@@ -71,9 +64,6 @@ void TstStartup::cleanup()
     modals.reset();
     server.reset();
     settings.reset();
-    serviceBaseUrl = savedBase;
-    versionCheckUrl = savedVersionUrl;
-    updateHost = savedHost;
 }
 
 void TstStartup::startTab_data()

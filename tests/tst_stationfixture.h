@@ -7,6 +7,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "stations/itemdelegate.h"
+#include "support/clienturls.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
 #include "support/testserver.h"
@@ -116,9 +117,7 @@ struct Harness
     {
         if (!server.start())
             return false;
-        serviceBaseUrl = server.baseUrl() + QStringLiteral("/api/nokiaApp/");
-        updateHost = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        versionCheckUrl = server.baseUrl() + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+        TestSupport::pointClientAt(server.baseUrl());
         window = std::make_unique<MainWindow>();
         // Connected after the window's own slot, so an entry here means the
         // window is done with that reply, message boxes included.

@@ -6,6 +6,7 @@
 
 #include "app/constants.h"
 #include "app/mainwindow.h"
+#include "support/clienturls.h"
 #include "support/debugcapture.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
@@ -166,9 +167,7 @@ void TstEndToEnd::openWindow(const QString &password)
     m_watcher = std::make_unique<TestSupport::ModalWatcher>();
 
     const QString base = m_service->baseUrl();
-    serviceBaseUrl = base + QStringLiteral("/api/nokiaApp/");
-    updateHost = base.mid(int(qstrlen("http://")));
-    versionCheckUrl = base + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
+    TestSupport::pointClientAt(base);
 
     m_window = std::make_unique<MainWindow>();
     m_window->show();
