@@ -8,17 +8,30 @@ namespace velmora {
 namespace {
 
 // XML 1.0 cannot carry most control characters even as references, so they
-// are dropped rather than producing a document the client cannot parse.
+// are dropped rather than producing a document the client cannot parse. A
+// UTF-16 surrogate without its partner has no UTF-8 form at all; it becomes
+// U+FFFD, or the writer would lose the rest of the document after it.
 QString xmlSafe(const QString &text)
 {
     QString out;
     out.reserve(text.size());
-    for (const QChar c : text) {
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
         const ushort u = c.unicode();
         if (u < 0x20 && u != 0x9 && u != 0xA && u != 0xD)
             continue;
         if (u == 0xFFFE || u == 0xFFFF)
             continue;
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            out.append(c);
+            out.append(text.at(++i));
+            continue;
+        }
+        if (c.isSurrogate()) {
+            out.append(QChar::ReplacementCharacter);
+            continue;
+        }
         out.append(c);
     }
     return out;
