@@ -78,6 +78,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QStringList fields;
     for (const QByteArray &f : raw)
         fields << utf16(f);
+    // With VELMORA_FUZZ_SKIP_LONE_SURROGATES set, inputs holding an unpaired
+    // surrogate are skipped, so a run can look past that known fault.
+    static const bool skipLone = qEnvironmentVariableIsSet("VELMORA_FUZZ_SKIP_LONE_SURROGATES");
+    if (skipLone) {
+        for (const QString &f : fields)
+            for (int i = 0; i < f.size(); ++i) {
+                if (f.at(i).isHighSurrogate() && i + 1 < f.size() && f.at(i + 1).isLowSurrogate())
+                    ++i;
+                else if (f.at(i).isSurrogate())
+                    return 0;
+            }
+    }
 
     const QByteArray counties = velmora::countiesDocument(fields);
     const QStringList names = readAttributes(counties, QStringLiteral("Name"));
@@ -91,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QList<velmora::StationRecord> stations;
     for (int i = 0; i + 3 < fields.size() + 3; i += 4) {
         velmora::StationRecord s;
-        s.id = a + i;
+        s.id = qint64(a) + i;
         s.name = fields.value(i);
         s.brand = fields.value(i + 1);
         s.addr1 = fields.value(i + 2);
