@@ -232,7 +232,9 @@ Response Service::updatePrice(const Request &r) const
     const auto id = stationId(r.value(QStringLiteral("id")));
     const auto price = finiteNumber(r.value(QStringLiteral("price")));
     const QString type = r.value(QStringLiteral("type"));
-    if (user.isNull() || password.isNull() || !id || !price)
+    const QString appId = r.value(QStringLiteral("appId"));
+    // Checked before the login, which is deliberately slow.
+    if (user.isNull() || password.isNull() || appId.isNull() || !id || !price)
         return word("ERROR");
     Fuel fuel;
     if (type == QLatin1String("Petrol"))
@@ -256,7 +258,7 @@ Response Service::updatePrice(const Request &r) const
     report.stationId = *id;
     report.fuel = fuel;
     report.price = rounded;
-    report.appId = r.value(QStringLiteral("appId")).left(64);
+    report.appId = appId.left(64);
     report.reportedAt = QDateTime::currentSecsSinceEpoch();
     // A position is kept only when both halves are present and sensible; a
     // bad position does not spoil an otherwise good report.

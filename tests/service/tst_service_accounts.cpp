@@ -247,6 +247,9 @@ void TestServiceAccounts::updatePriceRejectsBadReports()
     QCOMPARE(f.api(QStringLiteral("updatePrice.php"), { { "id", "5" }, { "price", "180" }, { "type", "Petrol" } }).body,
              QByteArray("ERROR"));
     QCOMPARE(f.api(QStringLiteral("updatePrice.php")).body, QByteArray("ERROR"));
+    QCOMPARE(f.api(QStringLiteral("updatePrice.php"), { { "id", "5" }, { "username", "demo" }, { "password", "demo" },
+                                                         { "price", "180" }, { "type", "Petrol" } }).body,
+             QByteArray("ERROR")); // no appId
 
     // Nothing was changed or recorded; the edges of the range are accepted.
     QCOMPARE(stationAttrs(f, "5"), before);
