@@ -140,12 +140,22 @@ Response Service::nearbyStations(const Request &r) const
         return xmlReply(stationsDocument({}));
     const double maxKm = std::min(*radius, m_config.maxNearbyDistanceKm);
 
+    const int maxResults = std::max(0, m_config.maxNearbyResults);
     BoundingBox box = boundingBox(*lat, *lng, maxKm);
+    QList<Store::Position> candidates;
     if (box.minLng < -180.0 || box.maxLng > 180.0) {
         // The circle crosses the antimeridian: search every longitude and let
         // the exact distance decide.
         box.minLng = -180.0;
         box.maxLng = 180.0;
+        candidates = m_store.positionsInBox(box);
+    } else {
+        // Let SQLite rank the box by an approximate distance and hand over
+        // only the front of it. Within the radii served, the approximation
+        // is off by a few per cent at most, so half as many again (and a
+        // few more) is room enough for the exact ranking below.
+        const double lngScale = std::cos(*lat * 3.14159265358979323846 / 180.0);
+        candidates = m_store.nearestInBox(box, *lat, *lng, lngScale, maxResults + maxResults / 2 + 64);
     }
     // First pass on coordinates only (served from the index), then fetch
     // the full rows of the nearest few.
@@ -156,12 +166,12 @@ Response Service::nearbyStations(const Request &r) const
         bool operator<(const Hit &o) const { return km != o.km ? km < o.km : id < o.id; }
     };
     QList<Hit> hits;
-    for (const Store::Position &p : m_store.positionsInBox(box)) {
+    for (const Store::Position &p : std::as_const(candidates)) {
         const double km = haversineKm(*lat, *lng, p.lat, p.lng);
         if (km <= maxKm)
             hits.append({ km, p.id });
     }
-    const qsizetype keep = std::min<qsizetype>(hits.size(), std::max(0, m_config.maxNearbyResults));
+    const qsizetype keep = std::min<qsizetype>(hits.size(), maxResults);
     std::partial_sort(hits.begin(), hits.begin() + keep, hits.end());
     hits.resize(keep);
 

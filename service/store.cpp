@@ -373,6 +373,36 @@ QList<Store::Position> Store::positionsInBox(const BoundingBox &box) const
     return out;
 }
 
+QList<Store::Position> Store::nearestInBox(const BoundingBox &box, double lat, double lng, double lngScale,
+                                           int limit) const
+{
+    QList<Position> out;
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, lat, lng FROM stations"
+                             " WHERE lat BETWEEN ? AND ? AND lng BETWEEN ? AND ?"
+                             " ORDER BY (lat - ?) * (lat - ?) + ((lng - ?) * ?) * ((lng - ?) * ?), id"
+                             " LIMIT ?"));
+    q.addBindValue(box.minLat);
+    q.addBindValue(box.maxLat);
+    q.addBindValue(box.minLng);
+    q.addBindValue(box.maxLng);
+    q.addBindValue(lat);
+    q.addBindValue(lat);
+    q.addBindValue(lng);
+    q.addBindValue(lngScale);
+    q.addBindValue(lng);
+    q.addBindValue(lngScale);
+    q.addBindValue(limit);
+    if (!q.exec()) {
+        logError("nearest in box", q.lastError());
+        return out;
+    }
+    while (q.next())
+        out.append({ q.value(0).toLongLong(), q.value(1).toDouble(), q.value(2).toDouble() });
+    return out;
+}
+
 QList<StationRecord> Store::stations(const QList<qint64> &ids) const
 {
     QList<StationRecord> out;

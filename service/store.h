@@ -63,7 +63,14 @@ public:
         double lat, lng;
     };
     // Answered from the (lat, lng) index alone, without touching the rows.
+    // With a limit, only that many positions come back, nearest to
+    // (lat, lng) first by a flat-earth distance whose longitude degrees are
+    // scaled by lngScale (cos of the latitude); SQLite ranks the rows, so a
+    // dense box is not copied out row by row. The ranking is approximate:
+    // callers ask for a margin and order the result exactly themselves.
     QList<Position> positionsInBox(const BoundingBox &box) const;
+    QList<Position> nearestInBox(const BoundingBox &box, double lat, double lng, double lngScale,
+                                 int limit) const;
     // The stations with these ids, in no particular order.
     QList<StationRecord> stations(const QList<qint64> &ids) const;
     QList<StationRecord> watchlist(qint64 userId) const;
