@@ -7,10 +7,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
-#include "tests/support/clienturls.h"
-#include "tests/support/isolatedsettings.h"
-#include "tests/support/modalwatcher.h"
-#include "tests/support/testserver.h"
+#include "tests/support/windowenvironment.h"
 #include "ui_mainwindow.h"
 
 #include <QGuiApplication>
@@ -24,11 +21,7 @@
 
 #include <memory>
 
-using TestSupport::ClientUrlsGuard;
-using TestSupport::IsolatedSettings;
-using TestSupport::pointClientAt;
-using TestSupport::ModalWatcher;
-using TestSupport::TestServer;
+using TestSupport::WindowEnvironment;
 
 namespace {
 
@@ -66,28 +59,18 @@ private:
     void checkFonts(MainWindow *w, int list, int small, int price);
     void checkTables(MainWindow *w, QTabWidget::TabPosition position, int column1, int column2);
 
-    ClientUrlsGuard urls; // restores the URLs after the last test
-    std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<TestServer> server;
-    std::unique_ptr<ModalWatcher> modals;
+    std::unique_ptr<WindowEnvironment> env;
 };
 
 void TstLayout::init()
 {
-    settings = std::make_unique<IsolatedSettings>();
-    QVERIFY(settings->isValid());
-    server = std::make_unique<TestServer>();
-    QVERIFY(server->start());
-    pointClientAt(server->baseUrl());
-    modals = std::make_unique<ModalWatcher>();
+    env = std::make_unique<WindowEnvironment>();
+    QVERIFY(env->ready());
 }
 
 void TstLayout::cleanup()
 {
-    Platform::clearGeometryOverride();
-    modals.reset();
-    server.reset();
-    settings.reset();
+    env.reset();
 }
 
 std::unique_ptr<MainWindow> TstLayout::makeWindow()

@@ -5,10 +5,8 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
-#include "tests/support/clienturls.h"
-#include "tests/support/isolatedsettings.h"
+#include "tests/support/windowenvironment.h"
 #include "tests/support/modalwatcher.h"
-#include "tests/support/testserver.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -24,11 +22,7 @@
 
 #include <memory>
 
-using TestSupport::ClientUrlsGuard;
-using TestSupport::IsolatedSettings;
-using TestSupport::pointClientAt;
-using TestSupport::ModalWatcher;
-using TestSupport::TestServer;
+using TestSupport::WindowEnvironment;
 
 class TstNavigation : public QObject
 {
@@ -54,31 +48,20 @@ private slots:
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
-    int requestsFor(const QString &path) const { return int(server->requestsForPath(path).size()); }
+    int requestsFor(const QString &path) const { return int(env->server.requestsForPath(path).size()); }
 
-    ClientUrlsGuard urls; // restores the URLs after the last test
-    std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<TestServer> server;
-    std::unique_ptr<ModalWatcher> modals;
+    std::unique_ptr<WindowEnvironment> env;
 };
 
 void TstNavigation::init()
 {
-    settings = std::make_unique<IsolatedSettings>();
-    QVERIFY(settings->isValid());
-    server = std::make_unique<TestServer>();
-    QVERIFY(server->start());
-    pointClientAt(server->baseUrl());
-    modals = std::make_unique<ModalWatcher>();
-    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    env = std::make_unique<WindowEnvironment>(QRect(0, 0, 800, 480));
+    QVERIFY(env->ready());
 }
 
 void TstNavigation::cleanup()
 {
-    Platform::clearGeometryOverride();
-    modals.reset();
-    server.reset();
-    settings.reset();
+    env.reset();
 }
 
 std::unique_ptr<MainWindow> TstNavigation::makeWindow()
@@ -86,7 +69,7 @@ std::unique_ptr<MainWindow> TstNavigation::makeWindow()
     auto window = std::make_unique<MainWindow>();
     window->show();
     // The construction requests (counties, version check) have arrived.
-    server->waitForRequests(2);
+    env->server.waitForRequests(2);
     return window;
 }
 
@@ -121,7 +104,7 @@ void TstNavigation::menuActionBehindStationPage()
     w->ui->actionWatch_List->trigger();
     QCOMPARE(w->ui->tabWidgit->currentIndex(), 2);
     QCOMPARE(w->ui->mainStackWidget->currentIndex(), 1);
-    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), before + 1));
+    QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), before + 1));
 
     QTest::mousePress(w->ui->stationBackButton, Qt::LeftButton);
     QCOMPARE(w->ui->mainStackWidget->currentIndex(), 0);
@@ -138,7 +121,7 @@ void TstNavigation::backButtons()
     // Station list page -> area page -> county page; the lists stay as they
     // are and nothing is requested.
     w->ui->stackedWidget->setCurrentIndex(2);
-    const int requests = server->requestCount();
+    const int requests = env->server.requestCount();
     QTest::mousePress(w->ui->stationBacbButton, Qt::LeftButton);
     QCOMPARE(w->ui->stackedWidget->currentIndex(), 1);
     QTest::mouseRelease(w->ui->stationBacbButton, Qt::LeftButton);
@@ -156,7 +139,7 @@ void TstNavigation::backButtons()
     QTest::mouseRelease(w->ui->stationBackButton, Qt::LeftButton);
 
     QTest::qWait(50);
-    QCOMPARE(server->requestCount(), requests);
+    QCOMPARE(env->server.requestCount(), requests);
 }
 
 void TstNavigation::screenModes()
@@ -179,8 +162,8 @@ void TstNavigation::aboutBox()
 {
     auto w = makeWindow();
     w->ui->actionAbout->trigger();
-    QVERIFY(modals->waitForCount(1));
-    const TestSupport::ModalRecord box = modals->last();
+    QVERIFY(env->modals.waitForCount(1));
+    const TestSupport::ModalRecord box = env->modals.last();
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.windowTitle, QStringLiteral("Velmora"));
     QCOMPARE(box.text, QStringLiteral("Velmora 05.4"));
@@ -216,7 +199,7 @@ void TstNavigation::gpsTabEnteredTwice()
     QVERIFY(w->gpsStarted);
     QCOMPARE(first->parent(), w.get());
     // The fix becomes the nearby search.
-    QVERIFY(server->waitForRequestsForPath(nearby, 1));
+    QVERIFY(env->server.waitForRequestsForPath(nearby, 1));
 
     w->ui->gpsStatus->setText(QStringLiteral("3 stations"));
     w->ui->tabWidgit->setCurrentIndex(2);
@@ -228,7 +211,7 @@ void TstNavigation::gpsTabEnteredTwice()
     QCOMPARE(w->findChildren<QGeoPositionInfoSource *>().size(), 1);
 
     // The second entry asks the service nothing by itself.
-    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
+    QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
     QTest::qWait(200);
     QCOMPARE(requestsFor(nearby), 1);
 }
@@ -240,13 +223,13 @@ void TstNavigation::watchListEnteredTwice()
     w->ui->password->setText(QStringLiteral("s3cret"));
 
     w->ui->tabWidgit->setCurrentIndex(2);
-    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
+    QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
     QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations Watch List"));
     w->ui->actionArea->trigger();
     w->ui->actionWatch_List->trigger();
-    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 2));
+    QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 2));
 
-    const auto sent = server->requestsForPath(QStringLiteral("getStationsByWatchlist"));
+    const auto sent = env->server.requestsForPath(QStringLiteral("getStationsByWatchlist"));
     QCOMPARE(sent.size(), 2);
     for (const auto &request : sent) {
         QCOMPARE(request.queryValue(QStringLiteral("username")), QStringLiteral("mary"));
@@ -265,7 +248,7 @@ void TstNavigation::areaTabWithoutCounties()
     QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Stations by Area"));
     QVERIFY(w->ui->areaStatus->isVisible());
     QCOMPARE(w->ui->areaStatus->text(), QStringLiteral("Retrieving counties"));
-    QVERIFY(server->waitForRequestsForPath(QStringLiteral("getCounties"), 2));
+    QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getCounties"), 2));
 }
 
 void TstNavigation::areaTabWithCountiesKeepsTitle()
@@ -285,7 +268,7 @@ void TstNavigation::areaTabWithCountiesKeepsTitle()
 void TstNavigation::leavingSettingsSavesOnce()
 {
     auto w = makeWindow();
-    QSettings store = settings->store();
+    QSettings store = env->settings.store();
     QVERIFY(store.allKeys().isEmpty());
 
     // Entering the settings tab stores nothing yet.

@@ -7,8 +7,7 @@
 #include "app/mainwindow.h"
 #include "platform/screen.h"
 #include "tests/support/childprocess.h"
-#include "tests/support/clienturls.h"
-#include "tests/support/isolatedsettings.h"
+#include "tests/support/windowenvironment.h"
 #include "tests/support/modalwatcher.h"
 #include "tests/support/testserver.h"
 #include "ui_mainwindow.h"
@@ -20,12 +19,9 @@
 
 #include <memory>
 
-using TestSupport::ClientUrlsGuard;
-using TestSupport::IsolatedSettings;
-using TestSupport::pointClientAt;
+using TestSupport::WindowEnvironment;
 using TestSupport::ModalWatcher;
 using TestSupport::Response;
-using TestSupport::TestServer;
 
 namespace {
 
@@ -66,41 +62,30 @@ private slots:
 private:
     std::unique_ptr<MainWindow> makeWindow(const Preset &preset = Preset());
 
-    ClientUrlsGuard urls; // restores the URLs after the last test
-    std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<TestServer> server;
-    std::unique_ptr<ModalWatcher> modals;
+    std::unique_ptr<WindowEnvironment> env;
 };
 
 void TstSettings::init()
 {
-    settings = std::make_unique<IsolatedSettings>();
-    QVERIFY(settings->isValid());
-    server = std::make_unique<TestServer>();
-    QVERIFY(server->start());
-    pointClientAt(server->baseUrl());
-    modals = std::make_unique<ModalWatcher>();
-    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    env = std::make_unique<WindowEnvironment>(QRect(0, 0, 800, 480));
+    QVERIFY(env->ready());
 }
 
 void TstSettings::cleanup()
 {
-    Platform::clearGeometryOverride();
-    modals.reset();
-    server.reset();
-    settings.reset();
+    env.reset();
 }
 
 std::unique_ptr<MainWindow> TstSettings::makeWindow(const Preset &preset)
 {
     {
-        QSettings store = settings->store();
+        QSettings store = env->settings.store();
         for (auto it = preset.cbegin(); it != preset.cend(); ++it)
             store.setValue(it.key(), it.value());
     }
     auto window = std::make_unique<MainWindow>();
     window->show();
-    server->waitForRequests(2);
+    env->server.waitForRequests(2);
     return window;
 }
 
@@ -169,7 +154,7 @@ void TstSettings::load()
             QCOMPARE(box->currentText(), QString());
     }
     // Loading never writes.
-    QVERIFY(settings->store().allKeys().size() == preset.size());
+    QVERIFY(env->settings.store().allKeys().size() == preset.size());
 }
 
 void TstSettings::emptyStoreShowsDefaultTexts()
@@ -206,9 +191,9 @@ void TstSettings::savedValuesLoadAgain()
     }
 
     // The password is kept as plain text under its own key.
-    QCOMPARE(settings->store().value(QStringLiteral("password")).toString(), password);
+    QCOMPARE(env->settings.store().value(QStringLiteral("password")).toString(), password);
 
-    server->clearRequests();
+    env->server.clearRequests();
     auto again = makeWindow();
     QCOMPARE(again->ui->userName->text(), user);
     QCOMPARE(again->ui->password->text(), password);
@@ -225,10 +210,10 @@ void TstSettings::closingOnSettingsTabKeepsEdits()
     w->ui->actionSettings->trigger();
     w->ui->userName->setText(QStringLiteral("closer"));
     w->ui->stalePriceDays->setCurrentIndex(12);
-    QVERIFY(settings->store().allKeys().isEmpty());
+    QVERIFY(env->settings.store().allKeys().isEmpty());
 
     QVERIFY(w->close());
-    QSettings store = settings->store();
+    QSettings store = env->settings.store();
     QCOMPARE(store.allKeys().size(), 6);
     QCOMPARE(store.value(QStringLiteral("username")).toString(), QStringLiteral("closer"));
     QCOMPARE(store.value(QStringLiteral("stalePriceDays")).toInt(), 12);
@@ -240,7 +225,7 @@ void TstSettings::closingElsewhereWritesNothing()
     auto w = makeWindow();
     w->ui->actionSettings->trigger();
     w->ui->actionGPS->trigger(); // saved here
-    QSettings store = settings->store();
+    QSettings store = env->settings.store();
     QCOMPARE(store.allKeys().size(), 6);
     store.clear();
     store.sync();
@@ -259,8 +244,8 @@ void TstSettings::quitFromErrorDialogKeepsEdits()
         QVERIFY(!dir.isEmpty());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir + QStringLiteral("/user"));
 
-        server->setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
-        modals->enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Quit")));
+        env->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
+        env->modals.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Quit")));
         auto w = makeWindow();
         // The watch list is still loading when the user opens the settings.
         w->ui->actionWatch_List->trigger();
@@ -271,14 +256,14 @@ void TstSettings::quitFromErrorDialogKeepsEdits()
         QFAIL("the error dialog did not end the process");
     }
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QString::fromLatin1(StoreDirVariable), settings->dirPath());
+    QProcessEnvironment childEnv = QProcessEnvironment::systemEnvironment();
+    childEnv.insert(QString::fromLatin1(StoreDirVariable), env->settings.dirPath());
     const TestSupport::ChildRun run =
-        TestSupport::runSelfInChildProcess(QStringLiteral("quitFromErrorDialogKeepsEdits"), env, 30000,
+        TestSupport::runSelfInChildProcess(QStringLiteral("quitFromErrorDialogKeepsEdits"), childEnv, 30000,
                                            QStringLiteral("quit"));
     QVERIFY2(run.exitedNormallyWith(1), run.stdoutData.constData());
 
-    QSettings store = settings->store();
+    QSettings store = env->settings.store();
     store.sync();
     QCOMPARE(store.value(QStringLiteral("username")).toString(), QStringLiteral("quitter"));
     QCOMPARE(store.value(QStringLiteral("gpsIncludeDistance")).toInt(), 7);
@@ -287,20 +272,20 @@ void TstSettings::quitFromErrorDialogKeepsEdits()
 
 void TstSettings::continueFromErrorDialogWritesNothing()
 {
-    server->setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
-    modals->enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue")));
+    env->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
+    env->modals.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue")));
     auto w = makeWindow();
     w->ui->actionWatch_List->trigger();
     w->ui->actionSettings->trigger();
     w->ui->userName->setText(QStringLiteral("stays"));
-    QVERIFY(modals->waitForCount(1, 10000));
-    QVERIFY(modals->waitForNoModal());
-    QCOMPARE(modals->last().clickedButton, QStringLiteral("Continue"));
+    QVERIFY(env->modals.waitForCount(1, 10000));
+    QVERIFY(env->modals.waitForNoModal());
+    QCOMPARE(env->modals.last().clickedButton, QStringLiteral("Continue"));
 
-    QVERIFY(settings->store().allKeys().isEmpty());
+    QVERIFY(env->settings.store().allKeys().isEmpty());
     QVERIFY(w->settingsTabVisited);
     w->ui->actionArea->trigger();
-    QCOMPARE(settings->store().value(QStringLiteral("username")).toString(), QStringLiteral("stays"));
+    QCOMPARE(env->settings.store().value(QStringLiteral("username")).toString(), QStringLiteral("stays"));
 }
 
 QTEST_MAIN(TstSettings)

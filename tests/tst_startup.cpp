@@ -5,10 +5,7 @@
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "platform/screen.h"
-#include "tests/support/clienturls.h"
-#include "tests/support/isolatedsettings.h"
-#include "tests/support/modalwatcher.h"
-#include "tests/support/testserver.h"
+#include "tests/support/windowenvironment.h"
 #include "ui_mainwindow.h"
 
 #include <QGeoPositionInfoSource>
@@ -22,11 +19,7 @@
 
 #include <memory>
 
-using TestSupport::ClientUrlsGuard;
-using TestSupport::IsolatedSettings;
-using TestSupport::pointClientAt;
-using TestSupport::ModalWatcher;
-using TestSupport::TestServer;
+using TestSupport::WindowEnvironment;
 
 class TstStartup : public QObject
 {
@@ -41,29 +34,18 @@ private slots:
     void stateAfterConstruction();
 
 private:
-    ClientUrlsGuard urls; // restores the URLs after the last test
-    std::unique_ptr<IsolatedSettings> settings;
-    std::unique_ptr<TestServer> server;
-    std::unique_ptr<ModalWatcher> modals;
+    std::unique_ptr<WindowEnvironment> env;
 };
 
 void TstStartup::init()
 {
-    settings = std::make_unique<IsolatedSettings>();
-    QVERIFY(settings->isValid());
-    server = std::make_unique<TestServer>();
-    QVERIFY(server->start());
-    pointClientAt(server->baseUrl());
-    modals = std::make_unique<ModalWatcher>();
-    Platform::setGeometryOverride(QRect(0, 0, 800, 480));
+    env = std::make_unique<WindowEnvironment>(QRect(0, 0, 800, 480));
+    QVERIFY(env->ready());
 }
 
 void TstStartup::cleanup()
 {
-    Platform::clearGeometryOverride();
-    modals.reset();
-    server.reset();
-    settings.reset();
+    env.reset();
 }
 
 void TstStartup::startTab_data()
@@ -92,7 +74,7 @@ void TstStartup::startTab()
     const QString user = QStringLiteral("áine & co");
     const QString password = QStringLiteral("p+w%d=1");
     {
-        QSettings store = settings->store();
+        QSettings store = env->settings.store();
         store.setValue(QStringLiteral("username"), user);
         store.setValue(QStringLiteral("password"), password);
         store.setValue(QStringLiteral("startTab"), tab);
@@ -126,8 +108,8 @@ void TstStartup::startTab()
     }
 
     // The requests arrive, the watch list with the credentials just loaded.
-    QVERIFY(server->waitForRequests(int(paths.size())));
-    const auto sent = server->requestsForPath(QStringLiteral("getStationsByWatchlist"));
+    QVERIFY(env->server.waitForRequests(int(paths.size())));
+    const auto sent = env->server.requestsForPath(QStringLiteral("getStationsByWatchlist"));
     QCOMPARE(sent.size(), tab == 2 ? 1 : 0);
     if (tab == 2) {
         QCOMPARE(sent.first().queryValue(QStringLiteral("username")), user);
@@ -135,13 +117,13 @@ void TstStartup::startTab()
     }
     if (gps) {
         // The replayed fix, once the event loop runs, becomes the nearby search.
-        QVERIFY(server->waitForRequestsForPath(QStringLiteral("getNearbyStations"), 1));
-        const auto nearby = server->requestsForPath(QStringLiteral("getNearbyStations")).first();
+        QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getNearbyStations"), 1));
+        const auto nearby = env->server.requestsForPath(QStringLiteral("getNearbyStations")).first();
         QCOMPARE(nearby.queryValue(QStringLiteral("latitude")), QStringLiteral("53.3498"));
         QCOMPARE(nearby.queryValue(QStringLiteral("longitude")), QStringLiteral("-6.2603"));
     } else {
         QTest::qWait(100);
-        QCOMPARE(server->requestsForPath(QStringLiteral("getNearbyStations")).size(), 0);
+        QCOMPARE(env->server.requestsForPath(QStringLiteral("getNearbyStations")).size(), 0);
     }
 }
 
