@@ -33,11 +33,15 @@ void MainWindow::openStationFromTable(QTableWidget *table, const QModelIndex &in
 }
 
 // Steps a price display by delta. A price cannot go below zero: stepping
-// down from less than one step shows 0.
+// down from less than one step shows 0. The displayed prices start from
+// single precision and 0.1 has no exact binary form, so stepping down to
+// zero can leave a residue of a few millionths; anything below 0.0001
+// (prices have at most three decimals) is shown and reported as 0, not as
+// "1.19209e-08".
 void MainWindow::stepPrice(QLCDNumber *display, double delta)
 {
     double value = display->value() + delta;
-    if (value < 0.0)
+    if (value < 0.0001)
         value = 0.0;
     display->display(value);
 }

@@ -147,6 +147,13 @@ void TstStationPage::stepsChangeDisplayedPrice()
     QCOMPARE(ui->dieselLCD->value(), 0.0);
     QTest::mouseClick(ui->dieselAddButton, Qt::LeftButton);
     QCOMPARE(QString::number(ui->dieselLCD->value(), 'g', 6), QStringLiteral("0.1"));
+
+    // Stepping a price that came in as single precision down to zero lands
+    // on zero, not on a rounding residue that would be reported as a price.
+    ui->petrolLCD->display(double(0.3f));
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(ui->petrolSubButton, Qt::LeftButton);
+    QCOMPARE(ui->petrolLCD->value(), 0.0);
 }
 
 void TstStationPage::oldPricesStayWhileLoading()
