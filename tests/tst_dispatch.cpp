@@ -97,7 +97,7 @@ void TstDispatch::routesByFirstNameInPath()
     h.server.setResponse(path, Response::ok(mixedDoc()));
     QVERIFY(h.request(serviceBaseUrl + endpoint, path));
     QCOMPARE(filledTargets(h.ui()), filled);
-    QCOMPARE(h.watcher.count(), 0);
+    QCOMPARE(h.modals.count(), 0);
 }
 
 void TstDispatch::statusWordsAreRoutedBeforeVersion()
@@ -110,14 +110,14 @@ void TstDispatch::statusWordsAreRoutedBeforeVersion()
     h.server.setResponse(QStringLiteral("getVersion-addToWatchlist"), Response::ok("BADLOGIN"));
     QVERIFY(h.request(serviceBaseUrl + QStringLiteral("getVersion-addToWatchlist.php"),
                       QStringLiteral("getVersion-addToWatchlist")));
-    QCOMPARE(h.watcher.count(), 1);
-    QCOMPARE(h.watcher.last().windowTitle, QStringLiteral("Authentication failed"));
+    QCOMPARE(h.modals.count(), 1);
+    QCOMPARE(h.modals.last().windowTitle, QStringLiteral("Authentication failed"));
 
     h.server.setResponse(QStringLiteral("updatePrice-getVersion"), Response::ok("ERROR"));
     QVERIFY(h.request(serviceBaseUrl + QStringLiteral("updatePrice-getVersion.php"),
                       QStringLiteral("updatePrice-getVersion")));
-    QCOMPARE(h.watcher.count(), 2);
-    QCOMPARE(h.watcher.last().windowTitle, QStringLiteral("Update failed"));
+    QCOMPARE(h.modals.count(), 2);
+    QCOMPARE(h.modals.last().windowTitle, QStringLiteral("Update failed"));
 }
 
 void TstDispatch::emptyBodiesChangeNothing()
@@ -144,8 +144,8 @@ void TstDispatch::emptyBodiesChangeNothing()
     QCOMPARE(h.ui()->areaStationTable->rowCount(), 2);
     QCOMPARE(h.ui()->areaStationTable->item(1, 0)->text(), QStringLiteral("2"));
     // Only the request layer's network-error dialog, nothing from the reply.
-    QCOMPARE(h.watcher.count(), 1);
-    QCOMPARE(h.watcher.last().windowTitle, QStringLiteral("Velmora"));
+    QCOMPARE(h.modals.count(), 1);
+    QCOMPARE(h.modals.last().windowTitle, QStringLiteral("Velmora"));
 }
 
 void TstDispatch::failedReplyWithBodyIsParsed()
@@ -159,7 +159,7 @@ void TstDispatch::failedReplyWithBodyIsParsed()
     QCOMPARE(h.ui()->countyList->count(), 2);
     QCOMPARE(h.ui()->countyList->item(0)->text(), QStringLiteral("Galway"));
     QVERIFY(h.ui()->areaStatus->isHidden());
-    QCOMPARE(h.watcher.count(), 1);   // the network-error dialog
+    QCOMPARE(h.modals.count(), 1);   // the network-error dialog
 }
 
 void TstDispatch::unknownPathIsOnlyLogged()
@@ -173,7 +173,7 @@ void TstDispatch::unknownPathIsOnlyLogged()
     QVERIFY(h.request(serviceBaseUrl + QStringLiteral("getWeather.php"), QStringLiteral("getWeather")));
     QCOMPARE(capture.count(QStringLiteral("Got unknown response")), 1);
     QCOMPARE(filledTargets(h.ui()), QString());
-    QCOMPARE(h.watcher.count(), 0);
+    QCOMPARE(h.modals.count(), 0);
 }
 
 void TstDispatch::versionReply_data()
@@ -211,17 +211,17 @@ void TstDispatch::versionReply()
     Harness h;
     QVERIFY(h.start());
     QVERIFY(h.waitHandled(QStringLiteral("getVersionMaemo")));
-    QCOMPARE(h.watcher.count(), 0);
+    QCOMPARE(h.modals.count(), 0);
 
     h.server.setResponse(QStringLiteral("getVersionMaemo"), Response::ok(body, "text/plain"));
     QVERIFY(h.request(versionCheckUrl, QStringLiteral("getVersionMaemo")));
 
     if (title.isEmpty()) {
-        QCOMPARE(h.watcher.count(), 0);
+        QCOMPARE(h.modals.count(), 0);
         return;
     }
-    QCOMPARE(h.watcher.count(), 1);
-    const TestSupport::ModalRecord box = h.watcher.last();
+    QCOMPARE(h.modals.count(), 1);
+    const TestSupport::ModalRecord box = h.modals.last();
     QCOMPARE(box.windowTitle, title);
     const QString link = QStringLiteral("http://127.0.0.1:%1/velmora/velmora.deb").arg(h.server.port());
     QCOMPARE(box.text, text.contains(QLatin1String("%1")) ? text.arg(link) : text);
@@ -263,13 +263,13 @@ void TstDispatch::priceUpdateWords()
 
     QCOMPARE(capture.count(QStringLiteral("Price update successful")), logged ? 1 : 0);
     if (text.isEmpty()) {
-        QCOMPARE(h.watcher.count(), 0);
+        QCOMPARE(h.modals.count(), 0);
     } else {
-        QCOMPARE(h.watcher.count(), 1);
-        QCOMPARE(h.watcher.last().windowTitle, QStringLiteral("Update failed"));
-        QCOMPARE(h.watcher.last().text, text);
-        QCOMPARE(h.watcher.last().icon, int(QMessageBox::Warning));
-        QCOMPARE(h.watcher.last().buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(h.modals.count(), 1);
+        QCOMPARE(h.modals.last().windowTitle, QStringLiteral("Update failed"));
+        QCOMPARE(h.modals.last().text, text);
+        QCOMPARE(h.modals.last().icon, int(QMessageBox::Warning));
+        QCOMPARE(h.modals.last().buttons, QStringList{QStringLiteral("OK")});
     }
     // The station page is not touched by the answer.
     QVERIFY(!h.ui()->savePetrolButton->isEnabled());

@@ -6,9 +6,7 @@
 #include "app/mainwindow.h"
 #include "net/catalogue.h"
 #include "support/debugcapture.h"
-#include "support/isolatedsettings.h"
-#include "support/modalwatcher.h"
-#include "support/testserver.h"
+#include "support/windowenvironment.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,14 +79,6 @@ class tst_Faults : public QObject
     Q_OBJECT
 
 private:
-    void pointAt(const QString &hostAndPort)
-    {
-        serviceBaseUrl = QStringLiteral("http://") + hostAndPort + QStringLiteral("/api/nokiaApp/");
-        updateHost = hostAndPort;
-        versionCheckUrl = QStringLiteral("http://") + updateHost
-                          + QStringLiteral("/velmora/getVersionMaemo?current=") + appVersion;
-    }
-
     static QTableWidget *table(MainWindow &w, const char *name) { return w.findChild<QTableWidget *>(name); }
     static QListWidget *list(MainWindow &w, const char *name) { return w.findChild<QListWidget *>(name); }
     static void triggerMenu(MainWindow &w, const char *name) { w.findChild<QAction *>(name)->trigger(); }
@@ -108,18 +98,15 @@ private slots:
 
 void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
 {
-    IsolatedSettings settings;
-    quint16 closedPort = 0;
-    {
-        TestServer probe;
-        QVERIFY(probe.start());
-        closedPort = probe.port();
-    } // nothing listens there any more
-    pointAt(QStringLiteral("127.0.0.1:%1").arg(closedPort));
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    ModalWatcher &watcher = env.modals;
+    const QString closedUrl = env.server.baseUrl();
+    env.server.stop(); // nothing listens there any more
+    pointClientAt(closedUrl);
 
     DebugCapture log(true);
     OpenBoxProbe boxes;
-    ModalWatcher watcher;
     // Hold the first box so the refused watch-list request below fails while
     // it is still open.
     watcher.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue"), 500));
@@ -146,15 +133,14 @@ void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
 
 void tst_Faults::replyCutOffHalfwayFillsNothing()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::partialThenClose(countiesDoc(26)));
 
     DebugCapture log(true);
     OpenBoxProbe boxes;
-    ModalWatcher watcher;
     MainWindow window;
     QVERIFY(watcher.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
@@ -172,17 +158,16 @@ void tst_Faults::replyCutOffHalfwayFillsNothing()
 
 void tst_Faults::hugeBodyIsRead()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     // 20 MB: a normal list of counties padded with a comment.
     QByteArray body = countiesDoc(26);
     body.insert(body.indexOf("<county"), "<!--" + QByteArray(20 * 1024 * 1024, 'x') + "-->");
     QVERIFY(body.size() > 20 * 1024 * 1024);
     server.setResponse("getCounties", Response::ok(body));
 
-    ModalWatcher watcher;
     MainWindow window;
     QTRY_COMPARE_WITH_TIMEOUT(list(window, "countyList")->count(), 26, 60000);
     QCOMPARE(list(window, "countyList")->item(25)->text(), QStringLiteral("County 25"));
@@ -191,17 +176,16 @@ void tst_Faults::hugeBodyIsRead()
 
 void tst_Faults::stalledReplyDoesNotBlockTheUser()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::stall());
     server.setResponse("getStationsByWatchlist", Response::ok(stationsDoc(3)));
     server.setResponse("getStationById", Response::ok(stationsDoc(1)));
 
     DebugCapture log(true);
     OpenBoxProbe boxes;
-    ModalWatcher watcher;
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -248,15 +232,14 @@ void tst_Faults::malformedDocumentsEmptyTheTable_data()
 void tst_Faults::malformedDocumentsEmptyTheTable()
 {
     QFETCH(QByteArray, body);
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::ok(countiesDoc(2)));
     server.enqueueResponse("getStationsByArea", Response::ok(stationsDoc(5)));
     server.enqueueResponse("getStationsByArea", Response::ok(body));
 
-    ModalWatcher watcher;
     MainWindow window;
     QTableWidget *areaTable = table(window, "areaStationTable");
     window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
@@ -272,16 +255,15 @@ void tst_Faults::malformedDocumentsEmptyTheTable()
 
 void tst_Faults::invalidUtf8IsReadWithoutCrashing()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::ok(countiesDoc(2)));
     // Overlong encodings, a lone continuation byte, a surrogate and bytes that
     // never occur in UTF-8, inside an attribute of a document declared UTF-8.
     server.setResponse("getStationsByArea", Response::ok(stationsDoc(2, "\xc0\xaf\x80\xed\xa0\x80\xff\xfe")));
 
-    ModalWatcher watcher;
     MainWindow window;
     QTableWidget *areaTable = table(window, "areaStationTable");
     areaTable->setRowCount(7);
@@ -301,10 +283,10 @@ void tst_Faults::invalidUtf8IsReadWithoutCrashing()
 
 void tst_Faults::deeplyNestedDocument()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    TestServer &server = env.server;
+    ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::ok(countiesDoc(2)));
     const int depth = 10000;
     QByteArray nested;
@@ -317,7 +299,6 @@ void tst_Faults::deeplyNestedDocument()
     server.setResponse("getStationsByArea", Response::ok(nested));
     server.setResponse("getStationById", Response::ok(nested));
 
-    ModalWatcher watcher;
     MainWindow window;
     QTableWidget *areaTable = table(window, "areaStationTable");
     window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")));
@@ -332,7 +313,10 @@ void tst_Faults::deeplyNestedDocument()
 
 void tst_Faults::garbageSettingsKeepStoredKeys()
 {
-    IsolatedSettings settings;
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    IsolatedSettings &settings = env.settings;
+    TestServer &server = env.server;
     {
         QSettings store = settings.store();
         store.setValue("username", "joe");
@@ -353,12 +337,8 @@ void tst_Faults::garbageSettingsKeepStoredKeys()
         file.write(QByteArray("\x00\x01\x02\n", 4));
     }
 
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server.hostAndPort());
     server.setResponse("getStationsByWatchlist", Response::ok(stationsDoc(3)));
 
-    ModalWatcher watcher;
     {
         MainWindow window;
         window.show();

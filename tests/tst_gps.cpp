@@ -3,7 +3,7 @@
 // route written for each test; the build with VELMORA_GPS_WITHOUT_POSITIONING
 // runs where no position plugin at all can be found.
 
-#include "tst_actionsfixture.h"
+#include "tst_stationfixture.h"
 
 #include "support/debugcapture.h"
 
@@ -12,7 +12,7 @@
 #include <QNetworkReply>
 #include <QTemporaryDir>
 
-using namespace ActionsFixture;
+using namespace StationFixture;
 
 namespace {
 
@@ -50,14 +50,14 @@ private:
     void useRoute(const QStringList &lines, bool loop = true);
 
     QTemporaryDir m_routeDir;
-    Window *m_w = nullptr;
+    Harness *m_w = nullptr;
 };
 
 void TstGps::init()
 {
     QVERIFY(m_routeDir.isValid());
     qputenv("VELMORA_REPLAY_INTERVAL_MS", "40");
-    m_w = new Window;
+    m_w = new Harness;
     QVERIFY(m_w->open());
     m_w->ui()->gpsDistance->setCurrentText(QStringLiteral("3"));
 }
@@ -247,7 +247,7 @@ private slots:
 void TstGps::everyEntryRetriesAndKeepsWaiting()
 {
     QCOMPARE(QGeoPositionInfoSource::availableSources(), QStringList());
-    Window w;
+    Harness w;
     QVERIFY(w.open());
     MainWindow *window = w.window.get();
 

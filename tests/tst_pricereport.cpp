@@ -2,7 +2,7 @@
 // with and without a GPS fix, what is logged, which button is disabled, and
 // how the service's answer and a failed connection are handled.
 
-#include "tst_actionsfixture.h"
+#include "tst_stationfixture.h"
 
 #include "support/debugcapture.h"
 
@@ -12,7 +12,7 @@
 #include <QNetworkReply>
 #include <QPushButton>
 
-using namespace ActionsFixture;
+using namespace StationFixture;
 
 class TstPriceReport : public QObject
 {
@@ -29,12 +29,12 @@ private slots:
     void serviceAnswer();
 
 private:
-    Window *m_w = nullptr;
+    Harness *m_w = nullptr;
 };
 
 void TstPriceReport::init()
 {
-    m_w = new Window;
+    m_w = new Harness;
     QVERIFY(m_w->open());
     m_w->ui()->userName->setText(QStringLiteral("ann"));
     m_w->ui()->password->setText(QStringLiteral("s3cret"));
@@ -127,7 +127,7 @@ void TstPriceReport::refusedConnectionRaisesNoDialog()
 
     QTRY_COMPARE(failure, QNetworkReply::ConnectionRefusedError);
     QTest::qWait(100);
-    QCOMPARE(m_w->watcher.count(), 0);
+    QCOMPARE(m_w->modals.count(), 0);
     QVERIFY(!m_w->window->errorDialogOpen);
     QVERIFY(!m_w->ui()->savePetrolButton->isEnabled());
 }
@@ -155,12 +155,12 @@ void TstPriceReport::serviceAnswer()
 
     if (boxText.isEmpty()) {
         QTRY_VERIFY(log.contains(QStringLiteral("Price update successful")));
-        QCOMPARE(m_w->watcher.count(), 0);
+        QCOMPARE(m_w->modals.count(), 0);
     } else {
-        QVERIFY(m_w->watcher.waitForCount(1));
-        QCOMPARE(m_w->watcher.last().windowTitle, QStringLiteral("Update failed"));
-        QCOMPARE(m_w->watcher.last().text, boxText);
-        QCOMPARE(m_w->watcher.last().icon, int(QMessageBox::Warning));
+        QVERIFY(m_w->modals.waitForCount(1));
+        QCOMPARE(m_w->modals.last().windowTitle, QStringLiteral("Update failed"));
+        QCOMPARE(m_w->modals.last().text, boxText);
+        QCOMPARE(m_w->modals.last().icon, int(QMessageBox::Warning));
     }
     // No answer gives the button back.
     QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());

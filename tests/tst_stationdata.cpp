@@ -318,7 +318,7 @@ void TstStationData::refillRemovesSurplusRows()
     h.server.setResponse(AreaPath, Response::ok("<stations><county Name=\"x\"/></stations>"));
     QVERIFY(h.request(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Bandon")), AreaPath));
     QCOMPARE(table->rowCount(), 0);
-    QCOMPARE(h.watcher.count(), 0);
+    QCOMPARE(h.modals.count(), 0);
 }
 
 void TstStationData::nearbyAndWatchListFillTheirTables()
@@ -437,14 +437,14 @@ void TstStationData::watchListChangeOutcome()
     QVERIFY(h.request(Catalogue::addToWatchlist(QStringLiteral("ann"), QStringLiteral("pw"), QStringLiteral("7")),
                       QStringLiteral("addToWatchlist")));
     if (title.isEmpty()) {
-        QCOMPARE(h.watcher.count(), 0);
+        QCOMPARE(h.modals.count(), 0);
         return;
     }
-    QCOMPARE(h.watcher.count(), 1);
-    QCOMPARE(h.watcher.last().windowTitle, title);
-    QCOMPARE(h.watcher.last().text, text);
-    QCOMPARE(h.watcher.last().icon, icon);
-    QCOMPARE(h.watcher.last().buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(h.modals.count(), 1);
+    QCOMPARE(h.modals.last().windowTitle, title);
+    QCOMPARE(h.modals.last().text, text);
+    QCOMPARE(h.modals.last().icon, icon);
+    QCOMPARE(h.modals.last().buttons, QStringList{QStringLiteral("OK")});
 }
 
 QTEST_MAIN(TstStationData)

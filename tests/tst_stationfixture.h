@@ -1,18 +1,17 @@
 #pragma once
 
-// Shared by the reply, station-table, painting and browsing tests: a window
-// talking to a local test server, with an isolated settings store and a
-// watcher that closes every message box, plus builders for reply documents.
+// Shared by the suites that drive one window against a local test server
+// (replies, station tables, painting, browsing, GPS, station page, price
+// reports, watch list): the window with its environment, plus builders for
+// reply documents.
 
 #include "app/constants.h"
 #include "app/mainwindow.h"
 #include "stations/itemdelegate.h"
-#include "support/clienturls.h"
-#include "support/isolatedsettings.h"
-#include "support/modalwatcher.h"
-#include "support/testserver.h"
+#include "support/windowenvironment.h"
 #include "ui_mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QDate>
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -25,6 +24,8 @@
 #include <memory>
 
 namespace StationFixture {
+
+using TestSupport::Response;
 
 // A price date whose calendar age today is `daysAgo` (noon, so the time of
 // day never moves it across midnight).
@@ -95,6 +96,21 @@ inline QByteArray stationsDoc(const QList<Station> &stations)
     return (out + QStringLiteral("</stations>")).toUtf8();
 }
 
+// A station with fixed brand, address and year-old dates, as an element.
+inline QString station(const QString &id, const QString &name, const QString &petrol = QStringLiteral("139.9"),
+                       const QString &diesel = QStringLiteral("131"))
+{
+    return QStringLiteral("<station ID=\"%1\" name=\"%2\" brand=\"Maxol\" addr1=\"1 Main St\" addr2=\"Dublin\" "
+                          "petrolPrice=\"%3\" dieselPrice=\"%4\" petrolDateUpdated=\"2020-01-01 12:00:00\" "
+                          "dieselDateUpdated=\"2020-01-01 12:00:00\"/>")
+        .arg(id, name, petrol, diesel);
+}
+
+inline QByteArray stationsDocument(const QStringList &stations)
+{
+    return ("<stations>" + stations.join(QString()) + "</stations>").toUtf8();
+}
+
 inline QByteArray namesDoc(const QString &tag, const QStringList &names)
 {
     QString out = QStringLiteral("<list>");
@@ -104,20 +120,17 @@ inline QByteArray namesDoc(const QString &tag, const QStringList &names)
 }
 
 // Everything a test needs around one window. Create it, set the responses
-// the window's start-up requests should get, then call start().
-struct Harness
+// the window's start-up requests should get, then call start() (or open() for
+// a shown window).
+struct Harness : TestSupport::WindowEnvironment
 {
-    TestSupport::IsolatedSettings settings;
-    TestSupport::TestServer server;
-    TestSupport::ModalWatcher watcher;
     std::unique_ptr<MainWindow> window;
     QStringList finishedPaths;   // path + "?" + query of every reply, after the window handled it
 
     bool start()
     {
-        if (!server.start())
+        if (!ready())
             return false;
-        TestSupport::pointClientAt(server.baseUrl());
         window = std::make_unique<MainWindow>();
         // Connected after the window's own slot, so an entry here means the
         // window is done with that reply, message boxes included.
@@ -126,6 +139,14 @@ struct Harness
                              finishedPaths << reply->url().path() + QLatin1Char('?') + reply->url().query();
                          });
         return true;
+    }
+
+    bool open()
+    {
+        if (!start())
+            return false;
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
     }
 
     // Sends a request through the window and waits until its reply, found
@@ -168,6 +189,37 @@ struct Harness
     {
         ui()->fuelType->setCurrentIndex(ui()->fuelType->findText(fuel));
         ui()->stalePriceDays->setCurrentIndex(ui()->stalePriceDays->findText(staleDays));
+    }
+
+    // A table row of the window filled the way the nearby, area and watch
+    // list replies fill it, without depending on those replies.
+    static void addRow(QTableWidget *table, const QString &id, const QString &name)
+    {
+        const int row = table->rowCount();
+        table->setRowCount(row + 1);
+        if (table->columnCount() < 3)
+            table->setColumnCount(3);
+        if (!id.isNull())
+            table->setItem(row, 0, new QTableWidgetItem(id));
+        table->setItem(row, 1, new QTableWidgetItem(name));
+        table->setItem(row, 2, new QTableWidgetItem(QStringLiteral("139.9")));
+    }
+
+    // Opens a station whose reply the server gives at once, and waits until
+    // the page is filled.
+    bool openFilledStation(const QString &id, const QString &petrol, const QString &diesel)
+    {
+        server.setResponse(QStringLiteral("getStationById.php?id=") + id,
+                           Response::ok(
+                               stationsDocument({station(id, QStringLiteral("Station ") + id, petrol, diesel)})));
+        window->loadStation(id);
+        return QTest::qWaitFor([this] { return ui()->savePetrolButton->isEnabled(); });
+    }
+
+    static void clickCell(QTableWidget *table, int row, int column)
+    {
+        const QRect cell = table->visualRect(table->model()->index(row, column));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
     }
 };
 

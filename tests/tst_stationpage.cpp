@@ -1,14 +1,14 @@
 // Opening the station page from the three station tables, the price steps,
 // and what the page shows while a station is loading.
 
-#include "tst_actionsfixture.h"
+#include "tst_stationfixture.h"
 
 #include <QLCDNumber>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
 
-using namespace ActionsFixture;
+using namespace StationFixture;
 
 class TstStationPage : public QObject
 {
@@ -29,12 +29,12 @@ private:
     // Shows the tab holding `table`, so clicks reach it.
     void showTable(QTableWidget *table);
 
-    Window *m_w = nullptr;
+    Harness *m_w = nullptr;
 };
 
 void TstStationPage::init()
 {
-    m_w = new Window;
+    m_w = new Harness;
     QVERIFY(m_w->open());
 }
 
@@ -80,8 +80,8 @@ void TstStationPage::clickOpensRowStation()
     // The entry to the tab may fill the table from an (empty) reply first.
     QTest::qWait(50);
     tableWidget->setRowCount(0);
-    Window::addRow(tableWidget, QStringLiteral("11"), QStringLiteral("First"));
-    Window::addRow(tableWidget, QStringLiteral("22"), QStringLiteral("Second"));
+    Harness::addRow(tableWidget, QStringLiteral("11"), QStringLiteral("First"));
+    Harness::addRow(tableWidget, QStringLiteral("22"), QStringLiteral("Second"));
     m_w->ui()->savePetrolButton->setEnabled(true);
     m_w->ui()->saveDieselButton->setEnabled(true);
 
@@ -91,7 +91,7 @@ void TstStationPage::clickOpensRowStation()
         QTest::mouseClick(tableWidget->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
         QTest::mouseDClick(tableWidget->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
     } else {
-        Window::clickCell(tableWidget, 1, column);
+        Harness::clickCell(tableWidget, 1, column);
     }
 
     QVERIFY(m_w->server.waitForRequestsForPath("getStationById", 1));
@@ -114,9 +114,9 @@ void TstStationPage::rowWithoutIdOpensNothing()
 {
     QTableWidget *table = m_w->ui()->areaStationTable;
     showTable(table);
-    Window::addRow(table, QString(), QStringLiteral("No id"));
+    Harness::addRow(table, QString(), QStringLiteral("No id"));
 
-    Window::clickCell(table, 0, 1);
+    Harness::clickCell(table, 0, 1);
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
                        table->visualRect(table->model()->index(0, 1)).center());
     // A request would have been sent synchronously; give it time to land.

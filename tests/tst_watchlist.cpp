@@ -1,11 +1,11 @@
 // The watch-list tab: fetched afresh on every entry, and the station page's
 // button that adds the open station, with the service's three answers.
 
-#include "tst_actionsfixture.h"
+#include "tst_stationfixture.h"
 
 #include <QMessageBox>
 
-using namespace ActionsFixture;
+using namespace StationFixture;
 
 class TstWatchlist : public QObject
 {
@@ -22,12 +22,12 @@ private slots:
 private:
     void enterWatchlistTab();
 
-    Window *m_w = nullptr;
+    Harness *m_w = nullptr;
 };
 
 void TstWatchlist::init()
 {
-    m_w = new Window;
+    m_w = new Harness;
     QVERIFY(m_w->open());
     m_w->ui()->userName->setText(QStringLiteral("ann"));
     m_w->ui()->password->setText(QStringLiteral("pa ss&word"));
@@ -102,10 +102,10 @@ void TstWatchlist::addAnswer()
     QTest::mousePress(ui->pushButton, Qt::LeftButton);
     QTest::mouseRelease(ui->pushButton, Qt::LeftButton);
 
-    QVERIFY(m_w->watcher.waitForCount(1));
-    QTEST(m_w->watcher.last().windowTitle, "title");
-    QTEST(m_w->watcher.last().text, "text");
-    QTEST(m_w->watcher.last().icon, "icon");
+    QVERIFY(m_w->modals.waitForCount(1));
+    QTEST(m_w->modals.last().windowTitle, "title");
+    QTEST(m_w->modals.last().text, "text");
+    QTEST(m_w->modals.last().icon, "icon");
     const auto request = m_w->server.requestsForPath("addToWatchlist").first();
     QCOMPARE(request.path, QStringLiteral("/api/nokiaApp/addToWatchlist.php"));
     QCOMPARE(request.query,
