@@ -7,11 +7,53 @@
 
 #include <QHash>
 #include <QList>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 
 #include <memory>
+
+using velmora::Response;
+using Query = QList<QPair<QString, QString>>;
+using Attributes = QHash<QString, QString>;
+
+// Every element named `element` in the document, as attribute maps; warns
+// when the document is not well-formed.
+inline QList<Attributes> elements(const QByteArray &xml, const QString &element)
+{
+    QList<Attributes> out;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
+            Attributes a;
+            for (const QXmlStreamAttribute &attr : reader.attributes())
+                a.insert(attr.name().toString(), attr.value().toString());
+            out.append(a);
+        }
+    }
+    if (reader.hasError())
+        qWarning() << "malformed reply:" << reader.errorString() << xml.left(200);
+    return out;
+}
+
+inline QString rootName(const QByteArray &xml)
+{
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement)
+            return reader.name().toString();
+    }
+    return QString();
+}
+
+inline QStringList valuesOf(const QList<Attributes> &list, const QString &attribute)
+{
+    QStringList out;
+    for (const Attributes &a : list)
+        out << a.value(attribute);
+    return out;
+}
 
 // A service over a fresh database file in a temporary directory, with the
 // demo data in it. Accounts use few hash iterations to keep tests quick.
@@ -40,45 +82,30 @@ struct ServiceFixture
         return c;
     }
 
-    velmora::Response get(const QString &path, const QList<QPair<QString, QString>> &query = {}) const
+    Response get(const QString &path, const Query &query = {}) const { return service->handle({ path, query }); }
+    Response api(const QString &op, const Query &query) const { return get(QStringLiteral("/api/nokiaApp/") + op, query); }
+    // "op.php?a=1&b=2": values are taken as written, split at the first '='.
+    Response api(const QString &request) const
     {
-        return service->handle({ path, query });
+        Query query;
+        const qsizetype mark = request.indexOf(QLatin1Char('?'));
+        if (mark >= 0) {
+            for (const QString &part : request.mid(mark + 1).split(QLatin1Char('&'))) {
+                const qsizetype eq = part.indexOf(QLatin1Char('='));
+                query.append({ part.left(eq), eq < 0 ? QString() : part.mid(eq + 1) });
+            }
+        }
+        return api(request.left(mark), query);
     }
-    velmora::Response api(const QString &op, const QList<QPair<QString, QString>> &query = {}) const
+    QList<Attributes> stations(const QString &request) const { return elements(api(request).body, QStringLiteral("station")); }
+    Attributes station(const QString &id) const { return stations(QStringLiteral("getStationById.php?id=") + id).value(0); }
+
+    // The first column of the first row of a query on the database.
+    QVariant scalar(const QString &sql) const
     {
-        return get(QStringLiteral("/api/nokiaApp/") + op, query);
+        QSqlQuery q(store->connection());
+        return q.exec(sql) && q.next() ? q.value(0) : QVariant();
     }
 };
-
-using Attributes = QHash<QString, QString>;
-
-// Every element named `element` in the document, as attribute maps; fails
-// the current test when the document is not well-formed.
-inline QList<Attributes> elements(const QByteArray &xml, const QString &element)
-{
-    QList<Attributes> out;
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
-            Attributes a;
-            for (const QXmlStreamAttribute &attr : reader.attributes())
-                a.insert(attr.name().toString(), attr.value().toString());
-            out.append(a);
-        }
-    }
-    if (reader.hasError())
-        qWarning() << "malformed reply:" << reader.errorString() << xml.left(200);
-    return out;
-}
-
-inline QString rootName(const QByteArray &xml)
-{
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement)
-            return reader.name().toString();
-    }
-    return QString();
-}
 
 #endif
