@@ -1,11 +1,7 @@
 // The window comes up on a real display platform (run under Xvfb by ctest
 // when it is available) as well as offscreen, and shows its form.
-#include "app/constants.h"
 #include "app/mainwindow.h"
-#include "support/clienturls.h"
-#include "support/isolatedsettings.h"
-#include "support/modalwatcher.h"
-#include "support/testserver.h"
+#include "support/windowenvironment.h"
 
 #include <QGuiApplication>
 #include <QListWidget>
@@ -23,13 +19,10 @@ private slots:
 
 void tst_Display::windowIsExposedAndPainted()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    server.setResponse("getCounties", Response::ok("<counties><county Name=\"Cork\"/><county Name=\"Kerry\"/></counties>"));
-    ClientUrlsGuard urls(server.baseUrl());
-
-    ModalWatcher watcher;
+    WindowEnvironment env;
+    QVERIFY(env.ready());
+    env.server.setResponse("getCounties",
+                           Response::ok("<counties><county Name=\"Cork\"/><county Name=\"Kerry\"/></counties>"));
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -50,7 +43,7 @@ void tst_Display::windowIsExposedAndPainted()
         for (int x = 0; x < shot.width() && !varied; x += 7)
             varied = shot.pixel(x, y) != first;
     QVERIFY(varied);
-    QCOMPARE(watcher.count(), 0);
+    QCOMPARE(env.modals.count(), 0);
 }
 
 QTEST_MAIN(tst_Display)

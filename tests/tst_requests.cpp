@@ -4,16 +4,15 @@
 #include "app/mainwindow.h"
 #include "net/catalogue.h"
 #include "support/childprocess.h"
-#include "support/clienturls.h"
 #include "support/debugcapture.h"
-#include "support/isolatedsettings.h"
-#include "support/modalwatcher.h"
-#include "support/testserver.h"
+#include "support/windowenvironment.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+
+#include <memory>
 
 using namespace TestSupport;
 
@@ -21,9 +20,18 @@ class tst_Requests : public QObject
 {
     Q_OBJECT
 
-    void pointAt(const TestServer &server) { pointClientAt(server.baseUrl()); }
+    // Own settings, a loopback server the client points at and a watcher
+    // that answers any box ("Continue" unless told otherwise).
+    std::unique_ptr<WindowEnvironment> env;
 
 private slots:
+    void init()
+    {
+        env = std::make_unique<WindowEnvironment>();
+        QVERIFY(env->ready());
+    }
+    void cleanup() { env.reset(); }
+
     void constructionSendsCountiesThenVersionCheck();
     void failuresShareOneDialogAndRequestsAreDroppedMeanwhile();
     void continueLetsRequestsGoAgain();
@@ -37,14 +45,9 @@ private slots:
 
 void tst_Requests::constructionSendsCountiesThenVersionCheck()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server);
-
     MainWindow window;
-    QVERIFY(server.waitForRequests(2));
-    const auto requests = server.requests();
+    QVERIFY(env->server.waitForRequests(2));
+    const auto requests = env->server.requests();
     QCOMPARE(requests.first().path, QStringLiteral("/api/nokiaApp/getCounties.php"));
     QCOMPARE(requests.last().path, QStringLiteral("/velmora/getVersionMaemo"));
     QCOMPARE(requests.last().queryValue("current"), QStringLiteral("05.4"));
@@ -52,18 +55,13 @@ void tst_Requests::constructionSendsCountiesThenVersionCheck()
 
 void tst_Requests::failuresShareOneDialogAndRequestsAreDroppedMeanwhile()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    server.setResponse("getCounties", Response::status(500));
-    server.setResponse("getStationById", Response::status(500));
-    pointAt(server);
+    env->server.setResponse("getCounties", Response::status(500));
+    env->server.setResponse("getStationById", Response::status(500));
 
     DebugCapture log(true);
-    ModalWatcher watcher;
     // Keep the dialog open long enough for the second failure and the extra
     // request below to arrive while it is on screen.
-    watcher.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue"), 800));
+    env->modals.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue"), 800));
 
     MainWindow window;
     window.sendRequest(Catalogue::stationById(QStringLiteral("7")));
@@ -79,15 +77,15 @@ void tst_Requests::failuresShareOneDialogAndRequestsAreDroppedMeanwhile()
     });
     probe.start();
 
-    QVERIFY(watcher.waitForCount(1, 10000));
+    QVERIFY(env->modals.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
     QVERIFY(sentWhileOpen);
     // Both failures arrived; give any stray second dialog a chance to show.
-    QTRY_VERIFY_WITH_TIMEOUT(server.requestsForPath("getStationById").size() == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(env->server.requestsForPath("getStationById").size() == 1, 5000);
     QTest::qWait(200);
-    QCOMPARE(watcher.count(), 1);
+    QCOMPARE(env->modals.count(), 1);
 
-    const ModalRecord box = watcher.last();
+    const ModalRecord box = env->modals.last();
     QCOMPARE(box.windowTitle, QStringLiteral("Velmora"));
     QCOMPARE(box.buttons, QStringList({QStringLiteral("Continue"), QStringLiteral("Quit")}));
     QCOMPARE(box.text, QStringLiteral("Could not connect to velmora\nThis program can't function correctly "
@@ -96,28 +94,23 @@ void tst_Requests::failuresShareOneDialogAndRequestsAreDroppedMeanwhile()
     QCOMPARE(box.clickedButton, QStringLiteral("Continue"));
 
     QVERIFY(log.contains(QStringLiteral("Ignoring \"%1\" due to error status").arg(dropped)));
-    for (const RecordedRequest &r : server.requestsForPath("getStationById"))
+    for (const RecordedRequest &r : env->server.requestsForPath("getStationById"))
         QCOMPARE(r.queryValue("id"), QStringLiteral("7"));
 }
 
 void tst_Requests::continueLetsRequestsGoAgain()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    server.setResponse("getCounties", Response::status(404));
-    pointAt(server);
+    env->server.setResponse("getCounties", Response::status(404));
 
-    ModalWatcher watcher; // answers "Continue", the default button
     MainWindow window;
-    QVERIFY(watcher.waitForCount(1, 10000));
+    QVERIFY(env->modals.waitForCount(1, 10000));
     QTRY_VERIFY(!window.errorDialogOpen);
 
-    server.setResponse("getCounties", Response::ok("<counties/>"));
+    env->server.setResponse("getCounties", Response::ok("<counties/>"));
     window.sendRequest(Catalogue::counties());
-    QVERIFY(server.waitForRequestsForPath("getCounties", 2));
+    QVERIFY(env->server.waitForRequestsForPath("getCounties", 2));
     QTest::qWait(100);
-    QCOMPARE(watcher.count(), 1);
+    QCOMPARE(env->modals.count(), 1);
 }
 
 void tst_Requests::quitOrEscapeEndsTheProcessWithStatusOne_data()
@@ -132,12 +125,10 @@ void tst_Requests::quitOrEscapeEndsTheProcessWithStatusOne()
     const QString childRole = childMode();
     if (!childRole.isEmpty()) {
         // Child: a failing county request, answered with Quit or Escape.
-        IsolatedSettings settings;
-        pointClientAt(qEnvironmentVariable("VELMORA_TEST_BASE"));
-        ModalWatcher watcher;
-        watcher.enqueueAction(childRole == QLatin1String("quit")
-                                  ? ModalWatcher::Action::clickButton(QStringLiteral("Quit"))
-                                  : ModalWatcher::Action::escape());
+        env->server.setResponse("getCounties", Response::status(500));
+        env->modals.enqueueAction(childRole == QLatin1String("quit")
+                                      ? ModalWatcher::Action::clickButton(QStringLiteral("Quit"))
+                                      : ModalWatcher::Action::escape());
         MainWindow window;
         window.show();
         QTest::qWait(10000); // the dialog must end the process before this
@@ -145,40 +136,26 @@ void tst_Requests::quitOrEscapeEndsTheProcessWithStatusOne()
     }
 
     QFETCH(QString, mode);
-    TestServer server;
-    QVERIFY(server.start());
-    server.setResponse("getCounties", Response::status(500));
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VELMORA_TEST_BASE"), server.baseUrl());
-    const ChildRun run = runSelfInChildProcess(QStringLiteral("quitOrEscapeEndsTheProcessWithStatusOne"), env,
-                                               30000, mode);
+    const ChildRun run = runSelfInChildProcess(QStringLiteral("quitOrEscapeEndsTheProcessWithStatusOne"),
+                                               QProcessEnvironment::systemEnvironment(), 30000, mode);
     QVERIFY2(run.exitedNormallyWith(1), run.stderrData.right(2000).constData());
 }
 
 void tst_Requests::failingVersionCheckIsSilent()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    server.setResponse("getVersion", Response::status(500, "No such file"));
-    server.setResponse("getCounties", Response::ok("<counties/>"));
-    pointAt(server);
+    env->server.setResponse("getVersion", Response::status(500, "No such file"));
+    env->server.setResponse("getCounties", Response::ok("<counties/>"));
 
-    ModalWatcher watcher;
     MainWindow window;
     QSignalSpy finished(window.networkManager, &QNetworkAccessManager::finished);
     QTRY_COMPARE(finished.count(), 2);
     QTest::qWait(100);
-    QCOMPARE(watcher.count(), 0);
+    QCOMPARE(env->modals.count(), 0);
     QVERIFY(!window.errorDialogOpen);
 }
 
 void tst_Requests::queryValuesArriveAsTyped()
 {
-    IsolatedSettings settings;
-    TestServer server;
-    QVERIFY(server.start());
-    pointAt(server);
     MainWindow window;
 
     const QString user = QStringLiteral("Seán O'Brien");
@@ -186,10 +163,10 @@ void tst_Requests::queryValuesArriveAsTyped()
     window.sendRequest(Catalogue::stationsByWatchlist(user, password));
     window.sendRequest(Catalogue::stationsByArea(QStringLiteral("Dún Laoghaire & Rathdown"),
                                                  QStringLiteral("Blackrock #2")));
-    QVERIFY(server.waitForRequestsForPath("getStationsByWatchlist", 1));
-    QVERIFY(server.waitForRequestsForPath("getStationsByArea", 1));
+    QVERIFY(env->server.waitForRequestsForPath("getStationsByWatchlist", 1));
+    QVERIFY(env->server.waitForRequestsForPath("getStationsByArea", 1));
 
-    const RecordedRequest watch = server.requestsForPath("getStationsByWatchlist").first();
+    const RecordedRequest watch = env->server.requestsForPath("getStationsByWatchlist").first();
     QCOMPARE(watch.query.size(), 2);
     QCOMPARE(watch.query.at(0).first, QStringLiteral("username"));
     QCOMPARE(watch.query.at(0).second, user);
@@ -197,7 +174,7 @@ void tst_Requests::queryValuesArriveAsTyped()
     QCOMPARE(watch.query.at(1).second, password);
     QVERIFY(!watch.rawQuery.contains(QLatin1Char('+'))); // a bare '+' would read as a blank
 
-    const RecordedRequest area = server.requestsForPath("getStationsByArea").first();
+    const RecordedRequest area = env->server.requestsForPath("getStationsByArea").first();
     QCOMPARE(area.queryValue("county"), QStringLiteral("Dún Laoghaire & Rathdown"));
     QCOMPARE(area.queryValue("area"), QStringLiteral("Blackrock #2"));
 }
