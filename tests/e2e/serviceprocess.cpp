@@ -17,22 +17,13 @@ constexpr int StopTimeoutMs = 5000;
 
 } // namespace
 
-QStringList ServiceProcess::arguments(const QString &db, quint16 port)
-{
-    // A low iteration count keeps each login cheap; the demo account is
-    // created by this run, so it gets this count too.
-    return {QStringLiteral("--port"), QString::number(port), QStringLiteral("--db"), db,
-            QStringLiteral("--hash-iterations"), QStringLiteral("1000")};
-}
-
-bool ServiceProcess::start(const QString &db, quint16 port)
+bool ServiceProcess::start(const QString &db, quint16 port, const QStringList &options)
 {
     stop();
     m_error.clear();
     m_port = 0;
-    m_process.setProgram(QStringLiteral(VELMORA_SERVICE_EXECUTABLE));
-    m_process.setArguments(arguments(db, port));
-    m_process.start();
+    m_process.start(QStringLiteral(VELMORA_SERVICE_EXECUTABLE),
+                    arguments(db) + QStringList { QStringLiteral("--port"), QString::number(port) } + options);
     if (!m_process.waitForStarted(StartTimeoutMs)) {
         m_error = QStringLiteral("velmora-service did not start: ") + m_process.errorString();
         return false;
@@ -61,32 +52,22 @@ bool ServiceProcess::start(const QString &db, quint16 port)
     return false;
 }
 
-void ServiceProcess::stop()
+bool ServiceProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(StopTimeoutMs))
-        kill();
-    m_stderr += m_process.readAllStandardError();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(StopTimeoutMs))
+            kill();
+    }
+    log();
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
 void ServiceProcess::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.kill();
-    m_process.waitForFinished(StopTimeoutMs);
-    m_stderr += m_process.readAllStandardError();
-}
-
-QString ServiceProcess::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:") + QString::number(m_port);
-}
-
-QByteArray ServiceProcess::log()
-{
-    m_stderr += m_process.readAllStandardError();
-    return m_stderr;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(StopTimeoutMs);
+    }
+    log();
 }

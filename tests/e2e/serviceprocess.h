@@ -18,23 +18,28 @@ public:
     ServiceProcess &operator=(const ServiceProcess &) = delete;
 
     // Starts the service on `port` (0: any free one) with the database at
-    // `db` and waits for its "Listening on" line. Returns false, with the
-    // reason in errorText(), when it does not come up within the time.
-    bool start(const QString &db, quint16 port = 0);
-
-    // SIGTERM, then SIGKILL if it has not ended within a few seconds.
-    void stop();
+    // `db` and further `options`, and waits for its "Listening on" line.
+    // Returns false, with the reason in errorText(), when it does not come up
+    // within the time.
+    bool start(const QString &db, quint16 port = 0, const QStringList &options = {});
+    // SIGTERM, then SIGKILL if it has not ended within a few seconds. True
+    // when the last run ended by itself with status 0.
+    bool stop();
     // Ends it at once, the way a crash or a pulled plug would.
     void kill();
 
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     quint16 port() const { return m_port; }
-    QString baseUrl() const;
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:") + QString::number(m_port); }
     QString errorText() const { return m_error; }
     // Everything it has written on stderr (one line per request).
-    QByteArray log();
+    QByteArray log() { return m_stderr += m_process.readAllStandardError(); }
 
-    static QStringList arguments(const QString &db, quint16 port);
+    // The options of every run: the database, and a low hash iteration count
+    // that keeps each login cheap (the demo account is created with it too).
+    static QStringList arguments(const QString &db)
+    {
+        return { QStringLiteral("--db"), db, QStringLiteral("--hash-iterations"), QStringLiteral("1000") };
+    }
 
 private:
     QProcess m_process;

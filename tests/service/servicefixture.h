@@ -2,58 +2,18 @@
 #define VELMORA_TESTS_SERVICEFIXTURE_H
 
 #include "demodata.h"
+#include "replyxml.h"
 #include "service.h"
 #include "store.h"
 
-#include <QHash>
-#include <QList>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <memory>
 
 using velmora::Response;
 using Query = QList<QPair<QString, QString>>;
-using Attributes = QHash<QString, QString>;
-
-// Every element named `element` in the document, as attribute maps; warns
-// when the document is not well-formed.
-inline QList<Attributes> elements(const QByteArray &xml, const QString &element)
-{
-    QList<Attributes> out;
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == element) {
-            Attributes a;
-            for (const QXmlStreamAttribute &attr : reader.attributes())
-                a.insert(attr.name().toString(), attr.value().toString());
-            out.append(a);
-        }
-    }
-    if (reader.hasError())
-        qWarning() << "malformed reply:" << reader.errorString() << xml.left(200);
-    return out;
-}
-
-inline QString rootName(const QByteArray &xml)
-{
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement)
-            return reader.name().toString();
-    }
-    return QString();
-}
-
-inline QStringList valuesOf(const QList<Attributes> &list, const QString &attribute)
-{
-    QStringList out;
-    for (const Attributes &a : list)
-        out << a.value(attribute);
-    return out;
-}
 
 // A service over a fresh database file in a temporary directory, with the
 // demo data in it. Accounts use few hash iterations to keep tests quick.
@@ -90,7 +50,7 @@ struct ServiceFixture
         Query query;
         const qsizetype mark = request.indexOf(QLatin1Char('?'));
         if (mark >= 0) {
-            for (const QString &part : request.mid(mark + 1).split(QLatin1Char('&'))) {
+            for (const QString &part : request.mid(mark + 1).split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
                 const qsizetype eq = part.indexOf(QLatin1Char('='));
                 query.append({ part.left(eq), eq < 0 ? QString() : part.mid(eq + 1) });
             }
