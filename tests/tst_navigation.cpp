@@ -14,20 +14,6 @@
 
 using TestSupport::WindowEnvironment;
 
-namespace {
-
-// Every stored key with its value, "key=value", in key order.
-QStringList stored(const QSettings &store)
-{
-    QStringList entries;
-    for (const QString &key : store.allKeys())
-        entries << key + QLatin1Char('=') + store.value(key).toString();
-    entries.sort();
-    return entries;
-}
-
-} // namespace
-
 class TstNavigation : public QObject
 {
     Q_OBJECT
@@ -47,7 +33,6 @@ private slots:
     void watchListEnteredTwice();
     void areaTabWithoutCounties();
     void areaTabWithCountiesKeepsTitle();
-    void leavingSettingsSavesOnce();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -264,43 +249,6 @@ void TstNavigation::areaTabWithCountiesKeepsTitle()
     QVERIFY(!w->ui->areaStatus->isVisible());
     QTest::qWait(50);
     QCOMPARE(requestsFor(QStringLiteral("getCounties")), 1);
-}
-
-void TstNavigation::leavingSettingsSavesOnce()
-{
-    auto w = makeWindow();
-    QSettings store = env->settings.store();
-    QVERIFY(store.allKeys().isEmpty());
-
-    // Entering the settings tab stores nothing yet.
-    w->ui->actionSettings->trigger();
-    w->ui->userName->setText(QStringLiteral("joe"));
-    w->ui->stalePriceDays->setCurrentIndex(4);
-    store.sync();
-    QVERIFY(store.allKeys().isEmpty());
-
-    // Leaving it writes all six keys with the current values.
-    w->ui->tabWidgit->setCurrentIndex(1);
-    store.sync();
-    QCOMPARE(stored(store), QStringList({"fuelType=0", "gpsIncludeDistance=2", "password=",
-                                         "stalePriceDays=4", "startTab=0", "username=joe"}));
-    QVERIFY(!w->settingsTabVisited);
-
-    // Other tab changes write nothing: an emptied store stays empty.
-    store.clear();
-    store.sync();
-    w->ui->userName->setText(QStringLiteral("changed but not on the settings tab"));
-    for (int tab : {2, 0, 1, 2, 0}) {
-        w->ui->tabWidgit->setCurrentIndex(tab);
-        store.sync();
-        QVERIFY2(store.allKeys().isEmpty(), qPrintable(QStringLiteral("written on entering tab %1").arg(tab)));
-    }
-
-    // A second visit saves again, also when left through the menu.
-    w->ui->tabWidgit->setCurrentIndex(3);
-    w->ui->actionArea->trigger();
-    store.sync();
-    QCOMPARE(store.allKeys().size(), 6);
 }
 
 QTEST_MAIN(TstNavigation)

@@ -56,13 +56,14 @@ private slots:
     void load_data();
     void load();
     void savedValuesLoadAgain();
+    void writtenOnlyOnLeavingTheirTab();
     void closingOnSettingsTabKeepsEdits();
-    void closingElsewhereWritesNothing();
     void quitFromErrorDialogKeepsEdits();
     void continueFromErrorDialogWritesNothing();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(const Preset &preset = Preset());
+    std::unique_ptr<MainWindow> editSettingsWhileWatchListFails(const QString &button, const QString &user);
 
     std::unique_ptr<WindowEnvironment> env;
 };
@@ -89,6 +90,19 @@ std::unique_ptr<MainWindow> TstSettings::makeWindow(const Preset &preset)
     window->show();
     env->server.waitForRequests(2);
     return window;
+}
+
+// The watch list is still loading, and will fail, when the user opens the
+// settings and types a name; the error box is answered with `button`.
+std::unique_ptr<MainWindow> TstSettings::editSettingsWhileWatchListFails(const QString &button, const QString &user)
+{
+    env->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
+    env->modals.enqueueAction(ModalWatcher::Action::clickButton(button));
+    auto w = makeWindow();
+    w->ui->actionWatch_List->trigger();
+    w->ui->actionSettings->trigger();
+    w->ui->userName->setText(user);
+    return w;
 }
 
 void TstSettings::load_data()
@@ -201,16 +215,46 @@ void TstSettings::closingOnSettingsTabKeepsEdits()
                                                          "stalePriceDays=12", "startTab=0", "username=closer"}));
 }
 
-void TstSettings::closingElsewhereWritesNothing()
+// Leaving the settings tab, by tab or through the menu, writes all six keys;
+// nothing else does: entering it, other tab changes, closing on another tab.
+void TstSettings::writtenOnlyOnLeavingTheirTab()
 {
     auto w = makeWindow();
-    w->ui->actionSettings->trigger();
-    w->ui->actionGPS->trigger(); // saved here
     QSettings store = env->settings.store();
-    QCOMPARE(store.allKeys().size(), 6);
+    QVERIFY(store.allKeys().isEmpty());
+
+    // Entering the settings tab stores nothing yet.
+    w->ui->actionSettings->trigger();
+    w->ui->userName->setText(QStringLiteral("joe"));
+    w->ui->stalePriceDays->setCurrentIndex(4);
+    store.sync();
+    QVERIFY(store.allKeys().isEmpty());
+
+    // Leaving it writes all six keys with the current values.
+    w->ui->tabWidgit->setCurrentIndex(1);
+    store.sync();
+    QCOMPARE(stored(store), QStringList({"fuelType=0", "gpsIncludeDistance=2", "password=",
+                                         "stalePriceDays=4", "startTab=0", "username=joe"}));
+    QVERIFY(!w->settingsTabVisited);
+
+    // Other tab changes write nothing: an emptied store stays empty.
     store.clear();
     store.sync();
+    w->ui->userName->setText(QStringLiteral("changed but not on the settings tab"));
+    for (int tab : {2, 0, 1, 2, 0}) {
+        w->ui->tabWidgit->setCurrentIndex(tab);
+        store.sync();
+        QVERIFY2(store.allKeys().isEmpty(), qPrintable(QStringLiteral("written on entering tab %1").arg(tab)));
+    }
 
+    // A second visit saves again, also when left through the menu.
+    w->ui->tabWidgit->setCurrentIndex(3);
+    w->ui->actionArea->trigger();
+    store.sync();
+    QCOMPARE(store.allKeys().size(), 6);
+
+    store.clear();
+    store.sync();
     w->ui->userName->setText(QStringLiteral("edited elsewhere"));
     QVERIFY(w->close());
     store.sync();
@@ -225,13 +269,7 @@ void TstSettings::quitFromErrorDialogKeepsEdits()
         QVERIFY(!dir.isEmpty());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir + QStringLiteral("/user"));
 
-        env->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
-        env->modals.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Quit")));
-        auto w = makeWindow();
-        // The watch list is still loading when the user opens the settings.
-        w->ui->actionWatch_List->trigger();
-        w->ui->actionSettings->trigger();
-        w->ui->userName->setText(QStringLiteral("quitter"));
+        auto w = editSettingsWhileWatchListFails(QStringLiteral("Quit"), QStringLiteral("quitter"));
         w->ui->gpsDistance->setCurrentIndex(7);
         QTest::qWait(10000); // the process ends in here
         QFAIL("the error dialog did not end the process");
@@ -250,12 +288,7 @@ void TstSettings::quitFromErrorDialogKeepsEdits()
 
 void TstSettings::continueFromErrorDialogWritesNothing()
 {
-    env->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::status(500).withDelay(300));
-    env->modals.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue")));
-    auto w = makeWindow();
-    w->ui->actionWatch_List->trigger();
-    w->ui->actionSettings->trigger();
-    w->ui->userName->setText(QStringLiteral("stays"));
+    auto w = editSettingsWhileWatchListFails(QStringLiteral("Continue"), QStringLiteral("stays"));
     QVERIFY(env->modals.waitForCount(1, 10000));
     QVERIFY(env->modals.waitForNoModal());
     QCOMPARE(env->modals.last().clickedButton, QStringLiteral("Continue"));
