@@ -3,10 +3,8 @@
 // properties the other parts of the application rely on, the menu, and the
 // compiled-in images the form shows.
 
-#include "app/constants.h"
 #include "app/mainwindow.h"
-#include "tests/support/isolatedsettings.h"
-#include "tests/support/modalwatcher.h"
+#include "tests/support/windowenvironment.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -89,24 +87,16 @@ private slots:
     void imagesAndTheirUsers();
 
 private:
-    std::unique_ptr<TestSupport::IsolatedSettings> settings;
-    std::unique_ptr<TestSupport::ModalWatcher> modals;
+    std::unique_ptr<TestSupport::WindowEnvironment> env;
     std::unique_ptr<MainWindow> window;
     QSize sizeAfterConstruction;
 };
 
+// One window for the whole walk, on an empty store and a local server.
 void TstForm::initTestCase()
 {
-    settings = std::make_unique<TestSupport::IsolatedSettings>();
-    QVERIFY(settings->isValid());
-
-    // Nothing listens there: requests fail quickly and harmlessly. Any box
-    // that appears is answered with its accept button ("Continue" for the
-    // network-error dialog), so the run neither hangs nor quits.
-    serviceBaseUrl = QStringLiteral("http://127.0.0.1:9/api/nokiaApp/");
-    versionCheckUrl = QStringLiteral("http://127.0.0.1:9/velmora/getVersionMaemo?current=") + appVersion;
-    modals = std::make_unique<TestSupport::ModalWatcher>();
-
+    env = std::make_unique<TestSupport::WindowEnvironment>();
+    QVERIFY(env->ready());
     window = std::make_unique<MainWindow>();
     sizeAfterConstruction = window->size();
 }
@@ -114,8 +104,7 @@ void TstForm::initTestCase()
 void TstForm::cleanupTestCase()
 {
     window.reset();
-    modals.reset();
-    settings.reset();
+    env.reset();
 }
 
 void TstForm::objectClasses_data()
