@@ -288,16 +288,13 @@ void TstForm::properties_data()
 
     rows("text", "Status", "gpsStatus favStatus");
     rows("text", "Back", "areaBackButton stationBacbButton stationBackButton");
-    rows("text", "User", "labelSettings1");
-    rows("text", "Password", "labelSettings2");
-    rows("text", "GPS km", "labelSettings3");
-    rows("text", "Stale Days", "labelSettings4");
-    rows("text", "Fuel Type", "labelSettings5");
-    rows("text", "Start tab", "labelSettings6");
-    rows("text", "Station Label", "updateStationLabel");
-    rows("text", "Station Label2", "updateStationLabel2");
-    rows("text", "Petrol", "updateStationLabel3");
-    rows("text", "Diesel", "updateStationLabel4");
+    const char *const labels[][2] = {
+        {"labelSettings1", "User"}, {"labelSettings2", "Password"}, {"labelSettings3", "GPS km"},
+        {"labelSettings4", "Stale Days"}, {"labelSettings5", "Fuel Type"}, {"labelSettings6", "Start tab"},
+        {"updateStationLabel", "Station Label"}, {"updateStationLabel2", "Station Label2"},
+        {"updateStationLabel3", "Petrol"}, {"updateStationLabel4", "Diesel"}};
+    for (const auto &label : labels)
+        rows("text", label[1], label[0]);
     rows("text", "3 days old", "petrolAgeLabel dieselAgeLabel");
     rows("text", "", "settingsStatus pushButton");
     rows("text", "", steps); // icon-only buttons

@@ -88,11 +88,10 @@ void TstLayout::checkFonts(MainWindow *w, int list, int small, int price)
 void TstLayout::checkTables(MainWindow *w, QTabWidget::TabPosition position, int column1, int column2)
 {
     QCOMPARE(w->ui->tabWidgit->tabPosition(), position);
+    const QString expected = QStringLiteral("%1, %2").arg(column1).arg(column2);
     for (QTableWidget *table : {w->ui->favsTable, w->ui->areaStationTable, w->ui->gpsTable}) {
-        QVERIFY2(table->columnWidth(1) == column1,
-                 qPrintable(QStringLiteral("%1: %2").arg(table->objectName()).arg(table->columnWidth(1))));
-        QVERIFY2(table->columnWidth(2) == column2,
-                 qPrintable(QStringLiteral("%1: %2").arg(table->objectName()).arg(table->columnWidth(2))));
+        const QString widths = QStringLiteral("%1, %2").arg(table->columnWidth(1)).arg(table->columnWidth(2));
+        QVERIFY2(widths == expected, qPrintable(table->objectName() + QStringLiteral(": ") + widths));
     }
 }
 
