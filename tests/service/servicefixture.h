@@ -6,7 +6,9 @@
 #include "service.h"
 #include "store.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,12 +62,22 @@ struct ServiceFixture
     QList<Attributes> stations(const QString &request) const { return elements(api(request).body, QStringLiteral("station")); }
     Attributes station(const QString &id) const { return stations(QStringLiteral("getStationById.php?id=") + id).value(0); }
 
-    // The first column of the first row of a query on the database.
-    QVariant scalar(const QString &sql) const
+    // Every row of a query on the database, its columns joined by spaces.
+    QStringList rows(const QString &sql) const
     {
+        QStringList out;
         QSqlQuery q(store->connection());
-        return q.exec(sql) && q.next() ? q.value(0) : QVariant();
+        if (!q.exec(sql))
+            qWarning() << sql << q.lastError().text();
+        while (q.next()) {
+            QStringList columns;
+            for (int i = 0; i < q.record().count(); ++i)
+                columns << q.value(i).toString();
+            out << columns.join(QLatin1Char(' '));
+        }
+        return out;
     }
+    QString scalar(const QString &sql) const { return rows(sql).value(0); }
 };
 
 #endif
