@@ -32,10 +32,6 @@
 #include <algorithm>
 #include <memory>
 
-#ifndef VELMORA_SERVICE_EXECUTABLE
-#error "VELMORA_SERVICE_EXECUTABLE must name the velmora-service program"
-#endif
-
 namespace {
 
 constexpr int ReplyTimeoutMs = 15000;
@@ -153,8 +149,28 @@ class TstEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_service = std::make_unique<ServiceProcess>();
+        QVERIFY2(m_service->start(dbPath()), qPrintable(m_service->errorText()));
+        m_nam = std::make_unique<QNetworkAccessManager>();
+    }
+    void cleanup()
+    {
+        // The window first: its position source and pending replies go with it.
+        m_window.reset();
+        m_watcher.reset();
+        m_settings.reset();
+        m_nam.reset();
+        if (m_service && QTest::currentTestFailed())
+            qWarning().noquote() << "service log:\n" << m_service->log().right(4000);
+        m_service.reset();
+        m_dir.reset();
+        qunsetenv("VELMORA_REPLAY_FILE");
+        qunsetenv("VELMORA_REPLAY_INTERVAL_MS");
+    }
 
     void serviceOverHttp();
     void browseCountyAreaStations();
@@ -165,10 +181,33 @@ private slots:
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("velmora.sqlite")); }
-    void openWindow(const QString &password = QStringLiteral("demo"));
+
+    void openWindow(const QString &password = QStringLiteral("demo"))
+    {
+        m_settings = std::make_unique<TestSupport::IsolatedSettings>();
+        m_settings->store().setValue(QStringLiteral("username"), QStringLiteral("demo"));
+        m_settings->store().setValue(QStringLiteral("password"), password);
+        m_settings->store().sync();
+        m_watcher = std::make_unique<TestSupport::ModalWatcher>();
+        TestSupport::pointClientAt(m_service->baseUrl());
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QCOMPARE(m_window->ui->userName->text(), QStringLiteral("demo"));
+    }
+
     // A GET straight to the service, bypassing the window; the target is
     // sent as written, percent-encoding included.
-    QByteArray get(const QString &pathAndQuery, int *status = nullptr);
+    QByteArray get(const QString &pathAndQuery, int *status = nullptr)
+    {
+        const QUrl url = QUrl::fromEncoded((m_service->baseUrl() + pathAndQuery).toUtf8(), QUrl::StrictMode);
+        std::unique_ptr<QNetworkReply> reply(m_nam->get(QNetworkRequest(url)));
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, ReplyTimeoutMs))
+            return QByteArray();
+        if (status)
+            *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return reply->readAll();
+    }
     Attributes stationFromService(const QString &id)
     {
         return elements(get(QStringLiteral("/api/nokiaApp/getStationById.php?id=") + id), "station").value(0);
@@ -177,123 +216,67 @@ private:
     {
         return valuesOf(elements(get("/api/nokiaApp/getStationsByWatchlist.php?username=demo&password=demo"), "station"), "ID");
     }
-    // Title and text of the last message box.
-    QString lastBox() const { return m_watcher->last().windowTitle + QStringLiteral(": ") + m_watcher->last().text; }
-    // Counties -> county -> area, up to the filled station table.
-    void walkTo(const QString &county, const QString &area);
-    // Walks to Dublin 1 and opens station 1 from the table.
-    void openParnellStreet();
     // Price reports on station 1 as "user fuel price app position", read
     // from the service's database.
-    QStringList parnellStreetReports();
+    QStringList parnellStreetReports()
+    {
+        QStringList reports;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-readonly"));
+            db.setDatabaseName(dbPath());
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+            if (!db.open())
+                qWarning() << "cannot open the service database:" << db.lastError().text();
+            QSqlQuery query(db);
+            if (!query.exec("SELECT u.name || ' ' || r.fuel || ' ' || printf('%.1f', r.price) || ' ' || r.app_id || ' '"
+                            " || ifnull(r.lat || ',' || r.lng, 'nowhere') FROM price_reports r"
+                            " JOIN users u ON u.id = r.user_id WHERE r.station_id = 1 ORDER BY r.id"))
+                qWarning() << "price report query failed:" << query.lastError().text();
+            while (query.next())
+                reports << query.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("e2e-readonly"));
+        return reports;
+    }
+    // Title and text of the last message box.
+    QString lastBox() const { return m_watcher->last().windowTitle + QStringLiteral(": ") + m_watcher->last().text; }
+
+    // Counties -> county -> area, up to the filled station table.
+    void walkTo(const QString &county, const QString &area)
+    {
+        Ui_MainWindow *ui = m_window->ui;
+        // The constructor asked for the counties.
+        QTRY_COMPARE_WITH_TIMEOUT(ui->countyList->count(), 26, ReplyTimeoutMs);
+        clickItem(ui->countyList, county);
+        QCOMPARE(ui->stackedWidget->currentIndex(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!ui->areaList->findItems(area, Qt::MatchExactly).isEmpty(), ReplyTimeoutMs);
+        clickItem(ui->areaList, area);
+        QCOMPARE(ui->stackedWidget->currentIndex(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(ui->areaStationTable->rowCount() > 0, ReplyTimeoutMs);
+    }
+    // Walks to Dublin 1 and opens station 1 from the table.
+    void openParnellStreet()
+    {
+        walkTo(QStringLiteral("Dublin"), QStringLiteral("Dublin 1"));
+        if (QTest::currentTestFailed())
+            return;
+        Ui_MainWindow *ui = m_window->ui;
+        const int row = int(idsOf(ui->areaStationTable).indexOf(QStringLiteral("1")));
+        QVERIFY(row >= 0);
+        clickRow(ui->areaStationTable, row);
+        QCOMPARE(m_window->currentStationId, QStringLiteral("1"));
+        QCOMPARE(ui->mainStackWidget->currentIndex(), 1);
+        // The reply fills the page and gives the save buttons back.
+        QTRY_VERIFY_WITH_TIMEOUT(ui->savePetrolButton->isEnabled(), ReplyTimeoutMs);
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ServiceProcess> m_service;
     std::unique_ptr<TestSupport::IsolatedSettings> m_settings;
     std::unique_ptr<TestSupport::ModalWatcher> m_watcher;
     std::unique_ptr<MainWindow> m_window;
-    QNetworkAccessManager *m_nam = nullptr;
+    std::unique_ptr<QNetworkAccessManager> m_nam;
 };
-
-void TstEndToEnd::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_service = std::make_unique<ServiceProcess>();
-    QVERIFY2(m_service->start(dbPath()), qPrintable(m_service->errorText()));
-    m_nam = new QNetworkAccessManager(this);
-}
-
-void TstEndToEnd::cleanup()
-{
-    // The window first: its position source and pending replies go with it.
-    m_window.reset();
-    m_watcher.reset();
-    m_settings.reset();
-    delete m_nam;
-    m_nam = nullptr;
-    if (m_service && QTest::currentTestFailed())
-        qWarning().noquote() << "service log:\n" << m_service->log().right(4000);
-    m_service.reset();
-    m_dir.reset();
-    qunsetenv("VELMORA_REPLAY_FILE");
-    qunsetenv("VELMORA_REPLAY_INTERVAL_MS");
-}
-
-void TstEndToEnd::openWindow(const QString &password)
-{
-    m_settings = std::make_unique<TestSupport::IsolatedSettings>();
-    m_settings->store().setValue(QStringLiteral("username"), QStringLiteral("demo"));
-    m_settings->store().setValue(QStringLiteral("password"), password);
-    m_settings->store().sync();
-    m_watcher = std::make_unique<TestSupport::ModalWatcher>();
-    TestSupport::pointClientAt(m_service->baseUrl());
-
-    m_window = std::make_unique<MainWindow>();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    QCOMPARE(m_window->ui->userName->text(), QStringLiteral("demo"));
-}
-
-QByteArray TstEndToEnd::get(const QString &pathAndQuery, int *status)
-{
-    const QUrl url = QUrl::fromEncoded((m_service->baseUrl() + pathAndQuery).toUtf8(), QUrl::StrictMode);
-    std::unique_ptr<QNetworkReply> reply(m_nam->get(QNetworkRequest(url)));
-    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, ReplyTimeoutMs))
-        return QByteArray();
-    if (status)
-        *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return reply->readAll();
-}
-
-void TstEndToEnd::walkTo(const QString &county, const QString &area)
-{
-    Ui_MainWindow *ui = m_window->ui;
-    // The constructor asked for the counties.
-    QTRY_COMPARE_WITH_TIMEOUT(ui->countyList->count(), 26, ReplyTimeoutMs);
-    clickItem(ui->countyList, county);
-    QCOMPARE(ui->stackedWidget->currentIndex(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(!ui->areaList->findItems(area, Qt::MatchExactly).isEmpty(), ReplyTimeoutMs);
-    clickItem(ui->areaList, area);
-    QCOMPARE(ui->stackedWidget->currentIndex(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(ui->areaStationTable->rowCount() > 0, ReplyTimeoutMs);
-}
-
-void TstEndToEnd::openParnellStreet()
-{
-    walkTo(QStringLiteral("Dublin"), QStringLiteral("Dublin 1"));
-    if (QTest::currentTestFailed())
-        return;
-    Ui_MainWindow *ui = m_window->ui;
-    const int row = int(idsOf(ui->areaStationTable).indexOf(QStringLiteral("1")));
-    QVERIFY(row >= 0);
-    clickRow(ui->areaStationTable, row);
-    QCOMPARE(m_window->currentStationId, QStringLiteral("1"));
-    QCOMPARE(ui->mainStackWidget->currentIndex(), 1);
-    // The reply fills the page and gives the save buttons back.
-    QTRY_VERIFY_WITH_TIMEOUT(ui->savePetrolButton->isEnabled(), ReplyTimeoutMs);
-}
-
-QStringList TstEndToEnd::parnellStreetReports()
-{
-    QStringList reports;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-readonly"));
-        db.setDatabaseName(dbPath());
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open())
-            qWarning() << "cannot open the service database:" << db.lastError().text();
-        QSqlQuery query(db);
-        if (!query.exec("SELECT u.name || ' ' || r.fuel || ' ' || printf('%.1f', r.price) || ' ' || r.app_id || ' '"
-                        " || ifnull(r.lat || ',' || r.lng, 'nowhere') FROM price_reports r"
-                        " JOIN users u ON u.id = r.user_id WHERE r.station_id = 1 ORDER BY r.id"))
-            qWarning() << "price report query failed:" << query.lastError().text();
-        while (query.next())
-            reports << query.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("e2e-readonly"));
-    return reports;
-}
 
 void TstEndToEnd::serviceOverHttp()
 {
