@@ -4,47 +4,46 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 #include <QtTest/QTest>
 
 namespace TestSupport {
 
 namespace {
 
-// A request head larger than this is refused rather than buffered forever.
-constexpr qsizetype MaxHeadBytes = 64 * 1024;
-constexpr qsizetype MaxBodyBytes = 8 * 1024 * 1024;
-
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
     case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
     case 404: return "Not Found";
-    case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
     default: return "Status";
     }
 }
 
-QString decodeComponent(QByteArray raw, bool plusAsSpace)
+QString decode(const QByteArray &raw)
 {
-    if (plusAsSpace)
-        raw.replace('+', ' ');
     return QString::fromUtf8(QByteArray::fromPercentEncoding(raw));
 }
 
-} // namespace
+// Splits on '&' and '=' and percent-decodes; '+' stays '+'. Order and
+// duplicates are kept, so an unescaped '&' inside a value shows up as an
+// extra key.
+QList<QPair<QString, QString>> parseQuery(const QByteArray &rawQuery)
+{
+    QList<QPair<QString, QString>> result;
+    for (const QByteArray &part : rawQuery.split('&')) {
+        if (part.isEmpty())
+            continue;
+        const qsizetype eq = part.indexOf('=');
+        if (eq < 0)
+            result.append({decode(part), QString(QLatin1String(""))});
+        else
+            result.append({decode(part.left(eq)), decode(part.mid(eq + 1))});
+    }
+    return result;
+}
 
-// ---------------------------------------------------------------------------
-// RecordedRequest
+} // namespace
 
 QString RecordedRequest::queryValue(const QString &key) const
 {
@@ -54,28 +53,6 @@ QString RecordedRequest::queryValue(const QString &key) const
     }
     return QString();
 }
-
-QStringList RecordedRequest::queryValues(const QString &key) const
-{
-    QStringList values;
-    for (const auto &kv : query) {
-        if (kv.first == key)
-            values << kv.second;
-    }
-    return values;
-}
-
-bool RecordedRequest::hasQueryKey(const QString &key) const
-{
-    for (const auto &kv : query) {
-        if (kv.first == key)
-            return true;
-    }
-    return false;
-}
-
-// ---------------------------------------------------------------------------
-// Response
 
 Response Response::ok(const QByteArray &body, const QByteArray &contentType)
 {
@@ -98,13 +75,6 @@ Response Response::status(int code, const QByteArray &body)
     return r;
 }
 
-Response Response::closeConnection()
-{
-    Response r;
-    r.mode = CloseWithoutReply;
-    return r;
-}
-
 Response Response::stall()
 {
     Response r;
@@ -120,13 +90,11 @@ Response Response::partialThenClose(const QByteArray &body)
     return r;
 }
 
-// ---------------------------------------------------------------------------
-// TestServer
-
 TestServer::TestServer(QObject *parent)
     : QObject(parent)
+    , m_server(new QTcpServer(this))
 {
-    qRegisterMetaType<TestSupport::RecordedRequest>();
+    connect(m_server, &QTcpServer::newConnection, this, &TestServer::onNewConnection);
 }
 
 TestServer::~TestServer()
@@ -134,17 +102,12 @@ TestServer::~TestServer()
     stop();
 }
 
-bool TestServer::start(quint16 port)
+bool TestServer::start()
 {
-    if (m_server && m_server->isListening())
+    if (m_server->isListening())
         return true;
-    if (!m_server) {
-        m_server = new QTcpServer(this);
-        connect(m_server, &QTcpServer::newConnection, this, &TestServer::onNewConnection);
-    }
-    if (!m_server->listen(QHostAddress::LocalHost, port)) {
-        qWarning("TestServer: cannot listen on 127.0.0.1: %s",
-                 qPrintable(m_server->errorString()));
+    if (!m_server->listen(QHostAddress::LocalHost, 0)) {
+        qWarning("TestServer: cannot listen on 127.0.0.1: %s", qPrintable(m_server->errorString()));
         return false;
     }
     return true;
@@ -152,29 +115,21 @@ bool TestServer::start(quint16 port)
 
 void TestServer::stop()
 {
-    if (m_server)
-        m_server->close();
+    m_server->close();
     // Detach first: abort() emits disconnected() synchronously, and this may
     // run inside a socket's own signal, so deletion is deferred.
     const auto sockets = m_connections.keys();
     m_connections.clear();
     for (QTcpSocket *socket : sockets) {
-        if (!socket)
-            continue;
         socket->disconnect(this);
         socket->abort();
         socket->deleteLater();
     }
 }
 
-bool TestServer::isListening() const
-{
-    return m_server && m_server->isListening();
-}
-
 quint16 TestServer::port() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return m_server->serverPort();
 }
 
 QString TestServer::baseUrl() const
@@ -198,21 +153,6 @@ void TestServer::setResponse(const QString &pattern, const Response &response)
     m_rules.append({pattern, response});
 }
 
-void TestServer::removeResponse(const QString &pattern)
-{
-    for (qsizetype i = 0; i < m_rules.size(); ++i) {
-        if (m_rules.at(i).first == pattern) {
-            m_rules.removeAt(i);
-            return;
-        }
-    }
-}
-
-void TestServer::setDefaultResponse(const Response &response)
-{
-    m_default = response;
-}
-
 void TestServer::enqueueResponse(const QString &pattern, const Response &response)
 {
     for (auto &queue : m_queues) {
@@ -224,13 +164,6 @@ void TestServer::enqueueResponse(const QString &pattern, const Response &respons
     QQueue<Response> queue;
     queue.enqueue(response);
     m_queues.append({pattern, queue});
-}
-
-void TestServer::clearResponses()
-{
-    m_rules.clear();
-    m_queues.clear();
-    m_default = Response::empty();
 }
 
 QList<RecordedRequest> TestServer::requestsForPath(const QString &pathSubstring) const
@@ -250,58 +183,28 @@ bool TestServer::waitForRequests(int n, int timeoutMs)
 
 bool TestServer::waitForRequestsForPath(const QString &pathSubstring, int n, int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return requestsForPath(pathSubstring).size() >= n; },
-                           timeoutMs);
-}
-
-QList<QPair<QString, QString>> TestServer::parseQuery(const QByteArray &rawQuery, bool plusAsSpace)
-{
-    QList<QPair<QString, QString>> result;
-    const QList<QByteArray> parts = rawQuery.split('&');
-    for (const QByteArray &part : parts) {
-        if (part.isEmpty())
-            continue;
-        const qsizetype eq = part.indexOf('=');
-        if (eq < 0) {
-            result.append({decodeComponent(part, plusAsSpace), QString(QLatin1String(""))});
-        } else {
-            result.append({decodeComponent(part.left(eq), plusAsSpace),
-                           decodeComponent(part.mid(eq + 1), plusAsSpace)});
-        }
-    }
-    return result;
+    return QTest::qWaitFor([&] { return requestsForPath(pathSubstring).size() >= n; }, timeoutMs);
 }
 
 void TestServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        Connection c;
-        c.socket = socket;
-        c.id = m_nextConnectionId++;
-        m_connections.insert(socket, c);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onDisconnected(socket); });
-        if (socket->bytesAvailable() > 0)
-            onReadyRead(socket);
+        m_connections.insert(socket, Connection());
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            auto it = m_connections.find(socket);
+            if (it == m_connections.end())
+                return;
+            const QByteArray data = socket->readAll();
+            if (it->dead)
+                return;   // stalled or closing: input is drained and ignored
+            it->buffer.append(data);
+            processBuffer(socket);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
     }
-}
-
-void TestServer::onReadyRead(QTcpSocket *socket)
-{
-    auto it = m_connections.find(socket);
-    if (it == m_connections.end())
-        return;
-    const QByteArray data = socket->readAll();
-    if (it->dead)
-        return;   // stalled or closing: input is drained and ignored
-    it->buffer.append(data);
-    processBuffer(it.value());
-}
-
-void TestServer::onDisconnected(QTcpSocket *socket)
-{
-    m_connections.remove(socket);
-    socket->deleteLater();
 }
 
 void TestServer::dropConnection(QTcpSocket *socket)
@@ -312,111 +215,58 @@ void TestServer::dropConnection(QTcpSocket *socket)
     socket->disconnectFromHost();   // flushes what was written, then closes
 }
 
-void TestServer::processBuffer(Connection &conn)
+// Each pass consumes one complete request; the loop ends when the buffer
+// holds no complete request or the connection waits on a delayed response.
+// Requests may arrive split across reads or several in one (keep-alive,
+// pipelining).
+void TestServer::processBuffer(QTcpSocket *socket)
 {
-    QPointer<QTcpSocket> socket = conn.socket;
-    // Each pass consumes one complete request; the loop ends when the buffer
-    // holds no complete request or the connection is busy/closing.
     for (;;) {
-        if (!socket)
+        auto it = m_connections.find(socket);
+        if (it == m_connections.end() || it->busy || it->dead)
             return;
-        auto it = m_connections.find(socket.data());
-        if (it == m_connections.end())
-            return;
-        Connection &c = it.value();
-        if (c.busy || c.dead)
+        QByteArray &buffer = it->buffer;
+        const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0)
             return;
 
-        // Tolerate stray line breaks between pipelined requests.
-        while (c.buffer.startsWith("\r\n"))
-            c.buffer.remove(0, 2);
-
-        const qsizetype headEnd = c.buffer.indexOf("\r\n\r\n");
-        if (headEnd < 0) {
-            if (c.buffer.size() > MaxHeadBytes) {
-                respond(socket, Response::status(431), false);
-            }
+        const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        if (requestLine.size() != 3) {
+            dropConnection(socket);
             return;
         }
-
-        const QByteArray head = c.buffer.left(headEnd);
-        const QList<QByteArray> lines = head.split('\n');
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/")) {
-            respond(socket, Response::status(400, "bad request line"), false);
-            return;
-        }
-
-        RecordedRequest req;
-        req.method = requestLine.at(0);
-        req.rawTarget = requestLine.at(1);
-        req.connectionId = c.id;
-        const QByteArray version = requestLine.at(2);
-
+        qsizetype bodyLength = 0;
+        bool keepAlive = true;
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const QByteArray line = lines.at(i).trimmed();
             const qsizetype colon = line.indexOf(':');
-            if (colon <= 0)
-                continue;
             const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (req.headers.contains(name))
-                req.headers[name] += ", " + value;
-            else
-                req.headers.insert(name, value);
+            const QByteArray value = line.mid(colon + 1).trimmed().toLower();
+            if (name == "content-length")
+                bodyLength = qMax(0LL, value.toLongLong());
+            else if (name == "connection")
+                keepAlive = !value.contains("close");
         }
-
-        qsizetype bodyLength = 0;
-        if (req.headers.contains("content-length")) {
-            bool ok = false;
-            bodyLength = req.headers.value("content-length").toLongLong(&ok);
-            if (!ok || bodyLength < 0 || bodyLength > MaxBodyBytes) {
-                respond(socket, Response::status(400, "bad content-length"), false);
-                return;
-            }
-        }
-        const qsizetype total = headEnd + 4 + bodyLength;
-        if (c.buffer.size() < total)
+        if (buffer.size() < headEnd + 4 + bodyLength)
             return;   // body not complete yet
-        req.body = c.buffer.mid(headEnd + 4, bodyLength);
-        c.buffer.remove(0, total);
+        buffer.remove(0, headEnd + 4 + bodyLength);
 
-        // Target: origin form "/path?query", or absolute form "http://host/path?query".
-        QByteArray target = req.rawTarget;
-        if (target.startsWith("http://") || target.startsWith("https://")) {
-            const qsizetype slash = target.indexOf('/', target.indexOf("//") + 2);
-            target = slash < 0 ? QByteArray("/") : target.mid(slash);
-        }
-        const qsizetype hash = target.indexOf('#');
-        if (hash >= 0)
-            target.truncate(hash);
+        const QByteArray target = requestLine.at(1);
         const qsizetype q = target.indexOf('?');
-        const QByteArray rawPath = q < 0 ? target : target.left(q);
-        const QByteArray rawQuery = q < 0 ? QByteArray() : target.mid(q + 1);
-        req.path = QString::fromUtf8(QByteArray::fromPercentEncoding(rawPath));
-        req.rawQuery = QString::fromLatin1(rawQuery);
-        req.query = parseQuery(rawQuery, m_plusAsSpace);
-
-        const QByteArray connectionHeader = req.headers.value("connection").toLower();
-        bool keepAlive;
-        if (version == "HTTP/1.0")
-            keepAlive = connectionHeader.contains("keep-alive");
-        else
-            keepAlive = !connectionHeader.contains("close");
-
+        RecordedRequest req;
+        req.path = decode(q < 0 ? target : target.left(q));
+        if (q >= 0) {
+            req.rawQuery = QString::fromLatin1(target.mid(q + 1));
+            req.query = parseQuery(target.mid(q + 1));
+        }
         m_requests.append(req);
-        const Response response = pickResponse(req);
-        emit requestReceived(req);
-        // A receiver may have stopped the server or closed this connection.
-        if (!socket || !m_connections.contains(socket.data()))
-            return;
-        respond(socket, response, keepAlive);
+        respond(socket, pickResponse(req, QString::fromLatin1(target)), keepAlive);
     }
 }
 
-Response TestServer::pickResponse(const RecordedRequest &request)
+Response TestServer::pickResponse(const RecordedRequest &request, const QString &rawTarget)
 {
-    const QString rawTarget = QString::fromLatin1(request.rawTarget);
     auto matches = [&](const QString &pattern) {
         return request.path.contains(pattern) || rawTarget.contains(pattern);
     };
@@ -428,7 +278,7 @@ Response TestServer::pickResponse(const RecordedRequest &request)
         if (matches(rule.first))
             return rule.second;
     }
-    return m_default;
+    return Response::empty();
 }
 
 void TestServer::respond(QTcpSocket *socket, const Response &response, bool keepAlive)
@@ -436,47 +286,24 @@ void TestServer::respond(QTcpSocket *socket, const Response &response, bool keep
     auto it = m_connections.find(socket);
     if (it == m_connections.end())
         return;
-    if (response.delayMs <= 0) {
-        finishResponse(socket, response, keepAlive);
+    if (response.delayMs > 0) {
+        it->busy = true;
+        Response now = response;
+        now.delayMs = 0;
+        // The socket as context: the timer is dropped if the peer goes away.
+        QTimer::singleShot(response.delayMs, socket, [this, socket, now, keepAlive] {
+            auto it = m_connections.find(socket);
+            if (it == m_connections.end())
+                return;
+            it->busy = false;
+            respond(socket, now, keepAlive);
+            processBuffer(socket);   // requests pipelined behind the delayed one
+        });
         return;
     }
-    it->busy = true;
-    auto *timer = new QTimer(socket);   // dies with the socket if the peer goes away
-    timer->setSingleShot(true);
-    QPointer<QTcpSocket> guard(socket);
-    connect(timer, &QTimer::timeout, this, [this, guard, timer, response, keepAlive] {
-        timer->deleteLater();
-        if (!guard)
-            return;
-        auto it = m_connections.find(guard.data());
-        if (it == m_connections.end())
-            return;
-        it->busy = false;
-        finishResponse(guard.data(), response, keepAlive);
-        it = m_connections.find(guard.data());
-        if (it != m_connections.end())
-            processBuffer(it.value());   // requests pipelined behind the delayed one
-    });
-    it->delayTimer = timer;
-    timer->start(response.delayMs);
-}
-
-void TestServer::finishResponse(QTcpSocket *socket, const Response &response, bool keepAlive)
-{
-    auto it = m_connections.find(socket);
-    if (it == m_connections.end())
-        return;
-
-    switch (response.mode) {
-    case Response::CloseWithoutReply:
-        dropConnection(socket);
-        return;
-    case Response::StallForever:
+    if (response.mode == Response::StallForever) {
         it->dead = true;   // keep the socket open; stop() closes it
         return;
-    case Response::Normal:
-    case Response::PartialThenClose:
-        break;
     }
 
     const bool partial = response.mode == Response::PartialThenClose;
@@ -484,22 +311,14 @@ void TestServer::finishResponse(QTcpSocket *socket, const Response &response, bo
     // A partial reply announces more than it sends, so the client sees a
     // truncated body. With an empty body there is still a gap to announce.
     const qsizetype announced = partial && response.body.isEmpty() ? 16 : response.body.size();
-    const QByteArray sentBody = partial ? response.body.left(response.body.size() / 2)
-                                        : response.body;
-
-    QByteArray out;
-    out += "HTTP/1.1 " + QByteArray::number(response.statusCode) + ' '
-           + reasonPhrase(response.statusCode) + "\r\n";
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(response.statusCode) + ' '
+                     + reasonPhrase(response.statusCode) + "\r\n";
     if (!response.contentType.isEmpty())
         out += "Content-Type: " + response.contentType + "\r\n";
     out += "Content-Length: " + QByteArray::number(announced) + "\r\n";
-    out += closeAfter ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
-    for (const auto &h : response.extraHeaders)
-        out += h.first + ": " + h.second + "\r\n";
-    out += "\r\n";
-    out += sentBody;
+    out += closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
+    out += partial ? response.body.left(response.body.size() / 2) : response.body;
     socket->write(out);
-
     if (closeAfter)
         dropConnection(socket);
 }
