@@ -9,14 +9,9 @@ namespace TestSupport {
 
 namespace {
 
-// Guards the chain of installed captures. Recursive because a chained
-// handler may itself log.
-QRecursiveMutex &chainMutex()
-{
-    static QRecursiveMutex mutex;
-    return mutex;
-}
-
+// Guards the chain of captures and their lines. Recursive because the handler
+// a capture passes messages on to may itself log.
+QRecursiveMutex g_mutex;
 DebugCapture *g_current = nullptr;
 
 } // namespace
@@ -24,7 +19,7 @@ DebugCapture *g_current = nullptr;
 DebugCapture::DebugCapture(bool silent)
     : m_silent(silent)
 {
-    QMutexLocker lock(&chainMutex());
+    QMutexLocker lock(&g_mutex);
     m_previousCapture = g_current;
     g_current = this;
     m_previousHandler = qInstallMessageHandler(&DebugCapture::handler);
@@ -32,109 +27,36 @@ DebugCapture::DebugCapture(bool silent)
 
 DebugCapture::~DebugCapture()
 {
-    QMutexLocker lock(&chainMutex());
-    if (g_current == this) {
-        qInstallMessageHandler(m_previousHandler);
-        g_current = m_previousCapture;
-    } else {
-        // Destroyed out of order: unlink from the chain so nobody calls into
-        // a dead object. The installed handler stays ours.
-        for (DebugCapture *c = g_current; c; c = c->m_previousCapture) {
-            if (c->m_previousCapture == this) {
-                c->m_previousCapture = m_previousCapture;
-                c->m_previousHandler = m_previousHandler;
-                break;
-            }
-        }
-    }
+    QMutexLocker lock(&g_mutex);
+    Q_ASSERT_X(g_current == this, "DebugCapture", "captures must be destroyed in reverse order");
+    qInstallMessageHandler(m_previousHandler);
+    g_current = m_previousCapture;
 }
 
 void DebugCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
-    QMutexLocker lock(&chainMutex());
-    DebugCapture *c = g_current;
-    while (c) {
-        c->record(type, context, msg);
-        bool silent;
-        {
-            QMutexLocker own(&c->m_mutex);
-            silent = c->m_silent;
-        }
-        if (silent)
+    QMutexLocker lock(&g_mutex);
+    // Every capture from the innermost outwards records the message, until a
+    // silent one swallows it; past the outermost it goes to the old handler.
+    QtMessageHandler next = nullptr;
+    for (DebugCapture *c = g_current; c; c = c->m_previousCapture) {
+        c->m_lines << msg;
+        if (c->m_silent)
             return;
-        if (c->m_previousCapture && c->m_previousHandler == &DebugCapture::handler) {
-            c = c->m_previousCapture;
-            continue;
-        }
-        if (c->m_previousHandler) {
-            c->m_previousHandler(type, context, msg);
-        } else {
-            const QString formatted = qFormatLogMessage(type, context, msg);
-            std::fprintf(stderr, "%s\n", formatted.toLocal8Bit().constData());
-            std::fflush(stderr);
-        }
-        return;
+        next = c->m_previousHandler;
     }
-}
-
-void DebugCapture::record(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-{
-    QMutexLocker lock(&m_mutex);
-    m_lines.append({type, QString::fromLatin1(context.category ? context.category : ""), msg});
-}
-
-QList<DebugCapture::Line> DebugCapture::entries() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_lines;
-}
-
-QStringList DebugCapture::lines() const
-{
-    QMutexLocker lock(&m_mutex);
-    QStringList out;
-    for (const Line &l : m_lines)
-        out << l.text;
-    return out;
-}
-
-bool DebugCapture::contains(const QString &substring) const
-{
-    return count(substring) > 0;
-}
-
-int DebugCapture::count(const QString &substring) const
-{
-    QMutexLocker lock(&m_mutex);
-    int n = 0;
-    for (const Line &l : m_lines) {
-        if (l.text.contains(substring))
-            ++n;
+    if (next) {
+        next(type, context, msg);
+    } else {
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, msg)));
+        std::fflush(stderr);
     }
-    return n;
 }
 
 QStringList DebugCapture::linesContaining(const QString &substring) const
 {
-    QMutexLocker lock(&m_mutex);
-    QStringList out;
-    for (const Line &l : m_lines) {
-        if (l.text.contains(substring))
-            out << l.text;
-    }
-    return out;
-}
-
-void DebugCapture::clear()
-{
-    QMutexLocker lock(&m_mutex);
-    m_lines.clear();
-}
-
-void DebugCapture::setSilent(bool silent)
-{
-    QMutexLocker lock(&m_mutex);
-    m_silent = silent;
+    QMutexLocker lock(&g_mutex);
+    return m_lines.filter(substring);
 }
 
 } // namespace TestSupport
