@@ -14,20 +14,14 @@ namespace TestSupport {
 class IsolatedSettings
 {
 public:
-    static constexpr const char *Organization = "Orvane Software";
-    static constexpr const char *Application = "Velmora";
-
     IsolatedSettings();
-    ~IsolatedSettings();
-    IsolatedSettings(const IsolatedSettings &) = delete;
-    IsolatedSettings &operator=(const IsolatedSettings &) = delete;
 
     bool isValid() const { return m_dir.isValid(); }
     QString dirPath() const { return m_dir.path(); }
     // The application's store, the one the program opens.
     QSettings store() const;
     // The file behind store() (it may not exist before the first sync()).
-    QString filePath() const;
+    QString filePath() const { return store().fileName(); }
 
 private:
     QTemporaryDir m_dir;
