@@ -12,7 +12,6 @@
 #include "support/modalwatcher.h"
 #include "ui_mainwindow.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QGeoPositionInfoSource>
 #include <QLCDNumber>
@@ -58,22 +57,19 @@ public:
                         arguments(db) + QStringList { "--port", QString::number(port) } + options);
         static const QRegularExpression listening(QStringLiteral("^Listening on 127\\.0\\.0\\.1:(\\d+)\\s*$"),
                                                   QRegularExpression::MultilineOption);
-        QByteArray out;
         // Generous: the first start creates the demo database, and a loaded
-        // machine can be slow.
-        const QDeadlineTimer deadline(30000);
-        while (!deadline.hasExpired()) {
+        // machine can be slow. An event loop, not a blocking wait: the window
+        // under test keeps working while the service comes up.
+        QByteArray out;
+        QRegularExpressionMatch match;
+        const bool ended = QTest::qWaitFor([&] {
             out += m_process.readAllStandardOutput();
-            const QRegularExpressionMatch match = listening.match(QString::fromUtf8(out));
-            if (match.hasMatch()) {
-                m_port = quint16(match.captured(1).toUInt());
-                return m_port != 0;
-            }
-            if (m_process.state() == QProcess::NotRunning)
-                break;
-            // An event loop, not a blocking wait: the window under test keeps
-            // working while the service comes up.
-            QTest::qWait(20);
+            match = listening.match(QString::fromUtf8(out));
+            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+        }, 30000);
+        if (ended && match.hasMatch()) {
+            m_port = quint16(match.captured(1).toUInt());
+            return m_port != 0;
         }
         m_error = "velmora-service did not come up: " + m_process.errorString() + "; stdout: " + out
                   + "; stderr: " + log();
