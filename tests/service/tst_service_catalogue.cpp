@@ -13,13 +13,11 @@ class TestServiceCatalogue : public QObject
     Q_OBJECT
 private slots:
     void countiesAndAreas();
-    void stationsByArea();
-    void stationById();
+    void stationsByAreaAndId();
     void unanswerableQueriesGiveEmptyLists();
     void attributeValuesAreEscaped();
     void demoDataIsDeterministic();
-    void unknownPathsAre404();
-    void versionCheckAndPackage();
+    void updateServerAndUnknownPaths();
     void schemaIsCreatedAndMigrated();
 };
 
@@ -53,9 +51,15 @@ void TestServiceCatalogue::countiesAndAreas()
     }
 }
 
-void TestServiceCatalogue::stationsByArea()
+void TestServiceCatalogue::stationsByAreaAndId()
 {
     ServiceFixture f;
+    const auto one = f.stations("getStationById.php?id=1");
+    QCOMPARE(one.size(), 1);
+    QCOMPARE(one.first().value("ID"), QStringLiteral("1"));
+    QCOMPARE(one.first().value("name"), QStringLiteral("Parnell Street Service Station"));
+    QCOMPARE(one.first().value("addr2"), QStringLiteral("Dublin 1"));
+
     const QList<Attributes> stations = f.stations("getStationsByArea.php?county=Dublin&area=Swords");
     QVERIFY(stations.size() >= 5);
 
@@ -79,16 +83,6 @@ void TestServiceCatalogue::stationsByArea()
             QVERIFY(when.daysTo(now) <= 61);
         }
     }
-}
-
-void TestServiceCatalogue::stationById()
-{
-    ServiceFixture f;
-    const auto one = f.stations("getStationById.php?id=1");
-    QCOMPARE(one.size(), 1);
-    QCOMPARE(one.first().value("ID"), QStringLiteral("1"));
-    QCOMPARE(one.first().value("name"), QStringLiteral("Parnell Street Service Station"));
-    QCOMPARE(one.first().value("addr2"), QStringLiteral("Dublin 1"));
 }
 
 // Unknown, missing, malformed or hostile parameters, and bad logins: always a
@@ -181,26 +175,21 @@ void TestServiceCatalogue::demoDataIsDeterministic()
     QVERIFY(a.service->login("demo", "demo").has_value());
 }
 
-void TestServiceCatalogue::unknownPathsAre404()
-{
-    ServiceFixture f(20);
-    for (const char *path : { "/", "/api/nokiaApp/", "/api/nokiaApp/getFoo.php", "/api/nokiaApp/getCounties",
-                              "/api/nokiaApp/getCounties.php/x", "/API/nokiaApp/getCounties.php",
-                              "/velmora/", "/velmora/getVersion", "/../etc/passwd" }) {
-        const Response r = f.get(QString::fromUtf8(path));
-        QCOMPARE(r.status, 404);
-        QVERIFY(!r.body.contains("stations"));
-    }
-}
-
-void TestServiceCatalogue::versionCheckAndPackage()
+void TestServiceCatalogue::updateServerAndUnknownPaths()
 {
     {
+        // By default: the current version without a message, and no package.
         ServiceFixture f(10);
-        const Response r = f.get("/velmora/getVersionMaemo", { { "current", "05.4" } });
-        QCOMPARE(r.status, 200);
-        QCOMPARE(r.body, QByteArray(":05.4"));
-        QCOMPARE(f.get("/velmora/velmora.deb").status, 404);
+        const Response version = f.get("/velmora/getVersionMaemo", { { "current", "05.4" } });
+        QCOMPARE(version.status, 200);
+        QCOMPARE(version.body, QByteArray(":05.4"));
+        for (const char *path : { "/velmora/velmora.deb", "/", "/api/nokiaApp/", "/api/nokiaApp/getFoo.php",
+                                  "/api/nokiaApp/getCounties", "/api/nokiaApp/getCounties.php/x",
+                                  "/API/nokiaApp/getCounties.php", "/velmora/", "/velmora/getVersion", "/../etc/passwd" }) {
+            const Response r = f.get(QString::fromUtf8(path));
+            QCOMPARE(r.status, 404);
+            QVERIFY(!r.body.contains("stations"));
+        }
     }
     velmora::ServiceConfig config = ServiceFixture::testConfig();
     config.latestVersion = QStringLiteral("06.0");
