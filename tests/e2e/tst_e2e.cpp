@@ -204,13 +204,15 @@ private:
             *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         return reply->readAll();
     }
-    Attributes stationFromService(const QString &id)
+    // The stations in the service's answer to an API request.
+    QList<Attributes> stationsFrom(const QString &request)
     {
-        return elements(get(QStringLiteral("/api/nokiaApp/getStationById.php?id=") + id), "station").value(0);
+        return elements(get("/api/nokiaApp/" + request), "station");
     }
+    Attributes stationFromService(const QString &id) { return stationsFrom("getStationById.php?id=" + id).value(0); }
     QStringList demoWatchList()
     {
-        return valuesOf(elements(get("/api/nokiaApp/getStationsByWatchlist.php?username=demo&password=demo"), "station"), "ID");
+        return valuesOf(stationsFrom("getStationsByWatchlist.php?username=demo&password=demo"), "ID");
     }
     // Price reports on station 1 as "user fuel price app position", read
     // from the service's database.
@@ -281,7 +283,8 @@ void TstEndToEnd::serviceOverHttp()
     // --add-user stores the account and exits.
     QVERIFY(m_service->stop());
     QProcess add;
-    add.start(QStringLiteral(VELMORA_SERVICE_EXECUTABLE), ServiceProcess::arguments(dbPath()) + QStringList { "--add-user", user, password });
+    add.start(QStringLiteral(VELMORA_SERVICE_EXECUTABLE),
+              ServiceProcess::arguments(dbPath()) + QStringList { "--add-user", user, password });
     QVERIFY(add.waitForFinished(30000));
     QCOMPARE(add.exitStatus(), QProcess::NormalExit);
     QCOMPARE(add.exitCode(), 0);
@@ -297,7 +300,8 @@ void TstEndToEnd::serviceOverHttp()
     QCOMPARE(get("/api/nokiaApp/addToWatchlist.php?" + login + enc + "&id=3", &status), QByteArray("SUCCESS"));
     QCOMPARE(status, 200);
     QVERIFY(get("/api/nokiaApp/getStationsByWatchlist.php?" + login + enc).contains("<station ID=\"3\""));
-    QCOMPARE(get("/api/nokiaApp/addToWatchlist.php?" + login + "a%20b%26c%3Dd%20%2B%23%3F&id=3"), QByteArray("BADLOGIN"));
+    QCOMPARE(get("/api/nokiaApp/addToWatchlist.php?" + login + "a%20b%26c%3Dd%20%2B%23%3F&id=3"),
+             QByteArray("BADLOGIN"));
     QCOMPARE(get("/velmora/getVersionMaemo?current=05.4"), QByteArray("Hello:06.1"));
     for (const char *missing : { "/api/nokiaApp/nothing.php", "/velmora/velmora.deb" }) {
         get(missing, &status);
@@ -322,7 +326,7 @@ void TstEndToEnd::browseCountyAreaStations()
 
     // The table shows what the service holds for the area, in its order, each
     // row with the petrol price (the default fuel) and an address line.
-    const QList<Attributes> expected = elements(get("/api/nokiaApp/getStationsByArea.php?county=Dublin&area=Dublin%201"), "station");
+    const QList<Attributes> expected = stationsFrom("getStationsByArea.php?county=Dublin&area=Dublin%201");
     QVERIFY(!expected.isEmpty());
     QTableWidget *table = m_window->ui->areaStationTable;
     QCOMPARE(idsOf(table), valuesOf(expected, "ID"));
@@ -418,7 +422,8 @@ void TstEndToEnd::wrongPasswordIsRefused()
     QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
     QTest::mouseClick(ui->savePetrolButton, Qt::LeftButton);
     QVERIFY(m_watcher->waitForCount(2, ReplyTimeoutMs));
-    QCOMPARE(lastBox(), QStringLiteral("Update failed: Bad login, please check your user and password in the settings page."));
+    QCOMPARE(lastBox(),
+             QStringLiteral("Update failed: Bad login, please check your user and password in the settings page."));
 
     // Nothing changed on the service.
     QCOMPARE(stationFromService(QStringLiteral("1")), before);
@@ -469,8 +474,7 @@ void TstEndToEnd::gpsListsNearestFirst()
     // The same stations, in the same order, as the service's own nearby
     // answer for the position the window sent.
     QCOMPARE(idsOf(ui->gpsTable),
-             valuesOf(elements(get("/api/nokiaApp/getNearbyStations.php?latitude=53.3498&longitude=-6.26031&maxDistance=2"),
-                               "station"), "ID"));
+             valuesOf(stationsFrom("getNearbyStations.php?latitude=53.3498&longitude=-6.26031&maxDistance=2"), "ID"));
     QCOMPARE(m_watcher->count(), 0);
 }
 

@@ -45,7 +45,10 @@ struct ServiceFixture
     }
 
     Response get(const QString &path, const Query &query = {}) const { return service->handle({ path, query }); }
-    Response api(const QString &op, const Query &query) const { return get(QStringLiteral("/api/nokiaApp/") + op, query); }
+    Response api(const QString &op, const Query &query) const
+    {
+        return get(QStringLiteral("/api/nokiaApp/") + op, query);
+    }
     // "op.php?a=1&b=2": values are taken as written, split at the first '='.
     Response api(const QString &request) const
     {
@@ -59,8 +62,8 @@ struct ServiceFixture
         }
         return api(request.left(mark), query);
     }
-    QList<Attributes> stations(const QString &request) const { return elements(api(request).body, QStringLiteral("station")); }
-    Attributes station(const QString &id) const { return stations(QStringLiteral("getStationById.php?id=") + id).value(0); }
+    QList<Attributes> stations(const QString &request) const { return elements(api(request).body, "station"); }
+    Attributes station(const QString &id) const { return stations("getStationById.php?id=" + id).value(0); }
 
     // Every row of a query on the database, its columns joined by spaces.
     QStringList rows(const QString &sql) const

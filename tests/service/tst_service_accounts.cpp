@@ -31,7 +31,8 @@ void TestServiceAccounts::passwordsAreSaltedHashes()
     QVERIFY(f.service->setUser("bob", secret));
 
     const QString both = QStringLiteral(" FROM users WHERE name IN ('alice', 'bob')");
-    QCOMPARE(f.rows("SELECT length(salt), length(hash), iterations" + both), QStringList({ "16 32 1000", "16 32 1000" }));
+    QCOMPARE(f.rows("SELECT length(salt), length(hash), iterations" + both),
+             QStringList({ "16 32 1000", "16 32 1000" }));
     QCOMPARE(f.rows("SELECT COUNT(DISTINCT salt), COUNT(DISTINCT hash)" + both), QStringList { "2 2" });
     QVERIFY(f.scalar("PRAGMA wal_checkpoint(TRUNCATE)").startsWith("0 ")); // not busy
 
@@ -79,7 +80,9 @@ void TestServiceAccounts::watchlist()
 {
     ServiceFixture f;
     QVERIFY(f.service->setUser("other", "pw"));
-    auto listed = [&](const QString &login) { return valuesOf(f.stations("getStationsByWatchlist.php?" + login), "ID"); };
+    auto listed = [&](const QString &login) {
+        return valuesOf(f.stations("getStationsByWatchlist.php?" + login), "ID");
+    };
 
     QCOMPARE(listed("username=demo&password=demo"), QStringList());
     const QList<QPair<const char *, QByteArray>> adds = {

@@ -46,8 +46,8 @@ void TestServiceCatalogue::countiesAndAreas()
         const auto list = elements(f.api("getAreasByCounty.php", { { "county", county } }).body, "area");
         QVERIFY2(list.size() >= 3, qPrintable(county));
         const QString area = list.first().value("Name");
-        QVERIFY2(!elements(f.api("getStationsByArea.php", { { "county", county }, { "area", area } }).body, "station").isEmpty(),
-                 qPrintable(county + QLatin1Char('/') + area));
+        const Response stations = f.api("getStationsByArea.php", { { "county", county }, { "area", area } });
+        QVERIFY2(!elements(stations.body, "station").isEmpty(), qPrintable(county + QLatin1Char('/') + area));
     }
 }
 
@@ -95,8 +95,8 @@ void TestServiceCatalogue::unanswerableQueriesGiveEmptyLists()
         // The area must belong to the county; both are needed.
         { "getStationsByArea.php", { "county=Cork&area=Swords", "county=Dublin", "area=Swords",
                                      "county=Dublin&area=Swords' OR '1'='1" } },
-        { "getStationById.php", { "id=999999", "id=0", "id=-1", "id=abc", "id=", "id=1.5", "", "id=1; DROP TABLE stations",
-                                  "id=99999999999999999999" } },
+        { "getStationById.php", { "id=999999", "id=0", "id=-1", "id=abc", "id=", "id=1.5", "",
+                                  "id=1; DROP TABLE stations", "id=99999999999999999999" } },
         // A bad login gives an empty list rather than a status word.
         { "getStationsByWatchlist.php", { "username=demo&password=nope", "username=demo", "" } },
         { "getNearbyStations.php", {
@@ -185,7 +185,8 @@ void TestServiceCatalogue::updateServerAndUnknownPaths()
         QCOMPARE(version.body, QByteArray(":05.4"));
         for (const char *path : { "/velmora/velmora.deb", "/", "/api/nokiaApp/", "/api/nokiaApp/getFoo.php",
                                   "/api/nokiaApp/getCounties", "/api/nokiaApp/getCounties.php/x",
-                                  "/API/nokiaApp/getCounties.php", "/velmora/", "/velmora/getVersion", "/../etc/passwd" }) {
+                                  "/API/nokiaApp/getCounties.php", "/velmora/", "/velmora/getVersion",
+                                  "/../etc/passwd" }) {
             const Response r = f.get(QString::fromUtf8(path));
             QCOMPARE(r.status, 404);
             QVERIFY(!r.body.contains("stations"));
