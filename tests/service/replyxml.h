@@ -34,11 +34,7 @@ inline QList<Attributes> elements(const QByteArray &xml, const QString &element)
 inline QString rootName(const QByteArray &xml)
 {
     QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        if (reader.readNext() == QXmlStreamReader::StartElement)
-            return reader.name().toString();
-    }
-    return QString();
+    return reader.readNextStartElement() ? reader.name().toString() : QString();
 }
 
 inline QStringList valuesOf(const QList<Attributes> &list, const QString &attribute)

@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QtTest>
 
 #include <memory>
@@ -49,18 +50,11 @@ struct ServiceFixture
     {
         return get(QStringLiteral("/api/nokiaApp/") + op, query);
     }
-    // "op.php?a=1&b=2": values are taken as written, split at the first '='.
+    // "op.php?a=1&b=2", decoded like the query of a URL.
     Response api(const QString &request) const
     {
-        Query query;
         const qsizetype mark = request.indexOf(QLatin1Char('?'));
-        if (mark >= 0) {
-            for (const QString &part : request.mid(mark + 1).split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
-                const qsizetype eq = part.indexOf(QLatin1Char('='));
-                query.append({ part.left(eq), eq < 0 ? QString() : part.mid(eq + 1) });
-            }
-        }
-        return api(request.left(mark), query);
+        return api(request.left(mark), mark < 0 ? Query() : QUrlQuery(request.mid(mark + 1)).queryItems(QUrl::FullyDecoded));
     }
     QList<Attributes> stations(const QString &request) const { return elements(api(request).body, "station"); }
     Attributes station(const QString &id) const { return stations("getStationById.php?id=" + id).value(0); }
