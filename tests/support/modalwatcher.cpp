@@ -91,10 +91,7 @@ void ModalWatcher::poll()
 {
     const qint64 now = m_clock.elapsed();
 
-    for (qsizetype i = m_tracked.size() - 1; i >= 0; --i) {
-        if (!m_tracked.at(i).widget || !m_tracked.at(i).widget->isVisible())
-            m_tracked.removeAt(i);
-    }
+    m_tracked.removeIf([](const Tracked &t) { return !t.widget || !t.widget->isVisible(); });
 
     QWidget *top = QApplication::activeModalWidget();
     if (!top)
