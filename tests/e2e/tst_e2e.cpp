@@ -493,7 +493,8 @@ void TstEndToEnd::outageGivesOneDialogAndContinueRecovers()
     clickItem(ui->countyList, QStringLiteral("Dublin"));
     ui->actionWatch_List->trigger();
     QVERIFY(m_watcher->waitForCount(1, ReplyTimeoutMs));
-    QVERIFY(lastBox().startsWith(QStringLiteral("Velmora: Could not connect to velmora")));
+    QCOMPARE(m_watcher->last().windowTitle, QStringLiteral("Velmora"));
+    QVERIFY(m_watcher->last().text.startsWith(QStringLiteral("Could not connect to velmora")));
     QCOMPARE(m_watcher->last().buttons, QStringList({ QStringLiteral("Continue"), QStringLiteral("Quit") }));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->errorDialogOpen, ReplyTimeoutMs);
     QCOMPARE(m_watcher->last().clickedButton, QStringLiteral("Continue"));
