@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <chrono>
 #include <csignal>
@@ -32,7 +33,8 @@ QString fromStd(const std::string &s)
 }
 
 // The raw request target with the value of every password parameter
-// replaced, so logs never carry credentials.
+// replaced, so logs never carry credentials. Keys are compared decoded, as
+// the request handling reads them, so "pass%77ord" is masked too.
 std::string maskedTarget(const std::string &target)
 {
     const size_t q = target.find('?');
@@ -50,7 +52,9 @@ std::string maskedTarget(const std::string &target)
             out += '&';
         first = false;
         const size_t eq = pair.find('=');
-        if (eq != std::string::npos && pair.compare(0, eq, "password") == 0)
+        QByteArray key = QByteArray::fromStdString(pair.substr(0, eq == std::string::npos ? 0 : eq));
+        key.replace('+', ' ');
+        if (eq != std::string::npos && QUrl::fromPercentEncoding(key) == QLatin1String("password"))
             out += "password=***";
         else
             out += pair;

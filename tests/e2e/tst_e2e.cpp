@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QGeoPositionInfoSource>
+#include <QHostAddress>
 #include <QLCDNumber>
 #include <QListWidget>
 #include <QMessageBox>
@@ -25,6 +26,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -302,6 +304,16 @@ void TstEndToEnd::serviceOverHttp()
     QVERIFY(get("/api/nokiaApp/getStationsByWatchlist.php?" + login + enc).contains("<station ID=\"3\""));
     QCOMPARE(get("/api/nokiaApp/addToWatchlist.php?" + login + "a%20b%26c%3Dd%20%2B%23%3F&id=3"),
              QByteArray("BADLOGIN"));
+    // The key spelled with an escape is still the password, in the log too.
+    // Sent over a raw socket, as QUrl would normalise the escape away.
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, m_service->port());
+    QVERIFY(raw.waitForConnected(5000));
+    raw.write("GET /api/nokiaApp/addToWatchlist.php?username=" + QUrl::toPercentEncoding(user) + "&pass%77ord="
+              + enc.toLatin1() + "&id=3 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    QVERIFY2(QTest::qWaitFor([&] { answer += raw.readAll(); return answer.endsWith("FAILURE"); }, ReplyTimeoutMs),
+             answer.constData());
     QCOMPARE(get("/velmora/getVersionMaemo?current=05.4"), QByteArray("Hello:06.1"));
     for (const char *missing : { "/api/nokiaApp/nothing.php", "/velmora/velmora.deb" }) {
         get(missing, &status);
@@ -311,7 +323,7 @@ void TstEndToEnd::serviceOverHttp()
     // SIGTERM ends it cleanly; the log has one line per request and no password.
     QVERIFY(m_service->stop());
     const QByteArray log = m_service->log();
-    QCOMPARE(log.count(" GET /"), 7);
+    QCOMPARE(log.count(" GET /"), 8);
     QVERIFY(log.contains("password=***"));
     QVERIFY(!log.contains(enc.toLatin1()));
     QVERIFY(log.contains("/api/nokiaApp/nothing.php 404"));
