@@ -34,6 +34,12 @@ execute_process(
     RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 set(deb "${work}/velmora.deb")
 if(NOT result EQUAL 0 OR NOT EXISTS "${deb}")
+    # The work folder goes with the failure, so show cpack's own logs first.
+    file(GLOB_RECURSE logs "${work}/_CPack_Packages/*.log")
+    foreach(log IN LISTS logs)
+        file(READ "${log}" content)
+        string(APPEND err "\n--- ${log}\n${content}")
+    endforeach()
     fail("cpack failed (${result}):\n${out}\n${err}")
 endif()
 
