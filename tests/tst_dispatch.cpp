@@ -59,8 +59,6 @@ private slots:
     void unknownPathIsOnlyLogged();
     void versionReply_data();
     void versionReply();
-    void priceUpdateWords_data();
-    void priceUpdateWords();
     void stationReplyForAnotherStationIsDropped();
 };
 
@@ -227,52 +225,6 @@ void TstDispatch::versionReply()
     QCOMPARE(box.text, text.contains(QLatin1String("%1")) ? text.arg(link) : text);
     QCOMPARE(box.icon, int(QMessageBox::Information));
     QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
-}
-
-void TstDispatch::priceUpdateWords_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("text");     // text of a warning box, empty: none
-    QTest::addColumn<bool>("logged");      // "Price update successful" written
-
-    QTest::newRow("success") << QByteArray("SUCCESS") << QString() << true;
-    QTest::newRow("success with line break") << QByteArray("SUCCESS\n") << QString() << false;
-    QTest::newRow("success before zero byte") << QByteArray("SUCCESS\0tail", 12) << QString() << true;
-    QTest::newRow("error") << QByteArray("ERROR") << "Could not update price - server rejected update" << false;
-    QTest::newRow("bad login") << QByteArray("BADLOGIN")
-                               << "Bad login, please check your user and password in the settings page." << false;
-    QTest::newRow("lower case") << QByteArray("error") << QString() << false;
-    QTest::newRow("other word") << QByteArray("FAILURE") << QString() << false;
-}
-
-void TstDispatch::priceUpdateWords()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, text);
-    QFETCH(bool, logged);
-
-    Harness h;
-    QVERIFY(h.start());
-    QVERIFY(h.waitHandled(QStringLiteral("getVersionMaemo")));
-
-    TestSupport::DebugCapture capture;
-    h.server.setResponse(QStringLiteral("updatePrice"), Response::ok(body, "text/plain"));
-    QVERIFY(h.request(Catalogue::updatePrice(QStringLiteral("12"), QStringLiteral("ann"), QStringLiteral("pw"), 1.399,
-                                             Catalogue::Fuel::Petrol, false, NoFix, NoFix),
-                      QStringLiteral("updatePrice")));
-
-    QCOMPARE(capture.count(QStringLiteral("Price update successful")), logged ? 1 : 0);
-    if (text.isEmpty()) {
-        QCOMPARE(h.modals.count(), 0);
-    } else {
-        QCOMPARE(h.modals.count(), 1);
-        QCOMPARE(h.modals.last().windowTitle, QStringLiteral("Update failed"));
-        QCOMPARE(h.modals.last().text, text);
-        QCOMPARE(h.modals.last().icon, int(QMessageBox::Warning));
-        QCOMPARE(h.modals.last().buttons, QStringList{QStringLiteral("OK")});
-    }
-    // The station page is not touched by the answer.
-    QVERIFY(!h.ui()->savePetrolButton->isEnabled());
 }
 
 void TstDispatch::stationReplyForAnotherStationIsDropped()

@@ -135,35 +135,45 @@ void TstPriceReport::refusedConnectionRaisesNoDialog()
 void TstPriceReport::serviceAnswer_data()
 {
     QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QString>("boxText");
+    QTest::addColumn<QString>("boxText");  // text of a warning box, empty: none
+    QTest::addColumn<bool>("logged");      // "Price update successful" written
 
-    QTest::newRow("SUCCESS") << QByteArray("SUCCESS") << QString();
-    QTest::newRow("ERROR") << QByteArray("ERROR") << "Could not update price - server rejected update";
+    QTest::newRow("SUCCESS") << QByteArray("SUCCESS") << QString() << true;
+    QTest::newRow("ERROR") << QByteArray("ERROR") << "Could not update price - server rejected update" << false;
     QTest::newRow("BADLOGIN") << QByteArray("BADLOGIN")
-                              << "Bad login, please check your user and password in the settings page.";
+                              << "Bad login, please check your user and password in the settings page." << false;
+    // The word is compared exactly, up to a zero byte; anything else does nothing.
+    QTest::newRow("success before zero byte") << QByteArray("SUCCESS\0tail", 12) << QString() << true;
+    QTest::newRow("success with line break") << QByteArray("SUCCESS\n") << QString() << false;
+    QTest::newRow("lower case") << QByteArray("error") << QString() << false;
+    QTest::newRow("other word") << QByteArray("FAILURE") << QString() << false;
 }
 
 void TstPriceReport::serviceAnswer()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QString, boxText);
+    QFETCH(bool, logged);
     m_w->server.setResponse(QStringLiteral("updatePrice"), Response::ok(answer, "text/plain"));
     TestSupport::DebugCapture log;
 
     QTest::mousePress(m_w->ui()->saveDieselButton, Qt::LeftButton);
     QTest::mouseRelease(m_w->ui()->saveDieselButton, Qt::LeftButton);
 
+    QVERIFY(m_w->waitHandled(QStringLiteral("updatePrice")));
+    QCOMPARE(log.count(QStringLiteral("Price update successful")), logged ? 1 : 0);
     if (boxText.isEmpty()) {
-        QTRY_VERIFY(log.contains(QStringLiteral("Price update successful")));
         QCOMPARE(m_w->modals.count(), 0);
     } else {
-        QVERIFY(m_w->modals.waitForCount(1));
+        QCOMPARE(m_w->modals.count(), 1);
         QCOMPARE(m_w->modals.last().windowTitle, QStringLiteral("Update failed"));
         QCOMPARE(m_w->modals.last().text, boxText);
         QCOMPARE(m_w->modals.last().icon, int(QMessageBox::Warning));
+        QCOMPARE(m_w->modals.last().buttons, QStringList{QStringLiteral("OK")});
     }
-    // No answer gives the button back.
+    // No answer gives the button back, nor touches the rest of the page.
     QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());
+    QVERIFY(m_w->ui()->savePetrolButton->isEnabled());
 }
 
 QTEST_MAIN(TstPriceReport)

@@ -1,6 +1,6 @@
 // Reply documents and what they fill: the county and area lists, the three
 // station tables with their stars, "Stale" marks, titles and address lines,
-// the station page, and the watch-list outcome boxes. Documents are served by
+// and the station page. Documents are served by
 // a local HTTP server and arrive through the window's own request path.
 
 #include "tst_stationfixture.h"
@@ -74,8 +74,6 @@ private slots:
     void refillRemovesSurplusRows();
     void nearbyAndWatchListFillTheirTables();
     void stationPage();
-    void watchListChangeOutcome_data();
-    void watchListChangeOutcome();
 };
 
 void TstStationData::countyReplyReplacesList()
@@ -401,50 +399,6 @@ void TstStationData::stationPage()
     QCOMPARE(ui->petrolAgeLabel->text(), QStringLiteral("age unknown"));
     QCOMPARE(ui->dieselAgeLabel->text(), QStringLiteral("12 days old"));
     QCOMPARE(ui->dieselLCD->value(), 0.0);
-}
-
-void TstStationData::watchListChangeOutcome_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("icon");
-
-    QTest::newRow("added") << QByteArray("SUCCESS") << "Watch List" << "Added to watch list."
-                           << int(QMessageBox::Information);
-    QTest::newRow("already there") << QByteArray("FAILURE") << "Watch List" << "Already in watch list."
-                                   << int(QMessageBox::Information);
-    QTest::newRow("bad login") << QByteArray("BADLOGIN") << "Authentication failed"
-                               << "Bad username and/or password" << int(QMessageBox::Warning);
-    QTest::newRow("word before zero byte") << QByteArray("FAILURE\0\0", 9) << "Watch List"
-                                           << "Already in watch list." << int(QMessageBox::Information);
-    QTest::newRow("trailing line break") << QByteArray("SUCCESS\n") << QString() << QString() << 0;
-    QTest::newRow("other case") << QByteArray("Success") << QString() << QString() << 0;
-    QTest::newRow("a document") << QByteArray("<r><station ID=\"1\"/></r>") << QString() << QString() << 0;
-}
-
-void TstStationData::watchListChangeOutcome()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
-    QFETCH(int, icon);
-
-    Harness h;
-    QVERIFY(h.start());
-    QVERIFY(h.waitHandled(QStringLiteral("getVersionMaemo")));
-    h.server.setResponse(QStringLiteral("addToWatchlist"), Response::ok(body, "text/plain"));
-    QVERIFY(h.request(Catalogue::addToWatchlist(QStringLiteral("ann"), QStringLiteral("pw"), QStringLiteral("7")),
-                      QStringLiteral("addToWatchlist")));
-    if (title.isEmpty()) {
-        QCOMPARE(h.modals.count(), 0);
-        return;
-    }
-    QCOMPARE(h.modals.count(), 1);
-    QCOMPARE(h.modals.last().windowTitle, title);
-    QCOMPARE(h.modals.last().text, text);
-    QCOMPARE(h.modals.last().icon, icon);
-    QCOMPARE(h.modals.last().buttons, QStringList{QStringLiteral("OK")});
 }
 
 QTEST_MAIN(TstStationData)

@@ -86,11 +86,18 @@ void TstWatchlist::addAnswer_data()
                              << int(QMessageBox::Information);
     QTest::newRow("BADLOGIN") << QByteArray("BADLOGIN") << "Authentication failed"
                               << "Bad username and/or password" << int(QMessageBox::Warning);
+    // The word is compared exactly, up to a zero byte; anything else shows nothing.
+    QTest::newRow("word before zero byte") << QByteArray("FAILURE\0\0", 9) << "Watch List"
+                                           << "Already in watch list." << int(QMessageBox::Information);
+    QTest::newRow("trailing line break") << QByteArray("SUCCESS\n") << QString() << QString() << 0;
+    QTest::newRow("other case") << QByteArray("Success") << QString() << QString() << 0;
+    QTest::newRow("a document") << QByteArray("<r><station ID=\"1\"/></r>") << QString() << QString() << 0;
 }
 
 void TstWatchlist::addAnswer()
 {
     QFETCH(QByteArray, answer);
+    QFETCH(QString, title);
     m_w->server.enqueueResponse(QStringLiteral("getStationsByWatchlist"),
                                 Response::ok(stationsDocument({station("1", "One")})));
     m_w->server.setResponse(QStringLiteral("addToWatchlist"), Response::ok(answer, "text/plain"));
@@ -102,10 +109,16 @@ void TstWatchlist::addAnswer()
     QTest::mousePress(ui->pushButton, Qt::LeftButton);
     QTest::mouseRelease(ui->pushButton, Qt::LeftButton);
 
-    QVERIFY(m_w->modals.waitForCount(1));
-    QTEST(m_w->modals.last().windowTitle, "title");
-    QTEST(m_w->modals.last().text, "text");
-    QTEST(m_w->modals.last().icon, "icon");
+    QVERIFY(m_w->waitHandled(QStringLiteral("addToWatchlist")));
+    if (title.isEmpty()) {
+        QCOMPARE(m_w->modals.count(), 0);
+    } else {
+        QCOMPARE(m_w->modals.count(), 1);
+        QCOMPARE(m_w->modals.last().windowTitle, title);
+        QTEST(m_w->modals.last().text, "text");
+        QTEST(m_w->modals.last().icon, "icon");
+        QCOMPARE(m_w->modals.last().buttons, QStringList{QStringLiteral("OK")});
+    }
     const auto request = m_w->server.requestsForPath("addToWatchlist").first();
     QCOMPARE(request.path, QStringLiteral("/api/nokiaApp/addToWatchlist.php"));
     QCOMPARE(request.query,
