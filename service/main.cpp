@@ -113,7 +113,7 @@ int main(int argc, char **argv)
             QStringLiteral("NAME"));
     const QCommandLineOption latestOpt(QStringLiteral("latest-version"),
                                        QStringLiteral("Version the update check announces."),
-                                       QStringLiteral("V"), QStringLiteral("05.4"));
+                                       QStringLiteral("V"), velmora::ServiceConfig().latestVersion);
     const QCommandLineOption messageOpt(QStringLiteral("version-message"),
                                         QStringLiteral("Message the update check sends along."),
                                         QStringLiteral("TEXT"));

@@ -4,6 +4,7 @@
 #include "httptypes.h"
 #include "passwords.h"
 #include "store.h"
+#include "velmora_version.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@ namespace velmora {
 
 struct ServiceConfig
 {
-    QString latestVersion = QStringLiteral("05.4");
+    QString latestVersion = QStringLiteral(VELMORA_WIRE_VERSION); // this build's own version
     QString versionMessage;
     QString debPath;                          // empty: no package to offer
     int hashIterations = kDefaultHashIterations; // for accounts created by this process

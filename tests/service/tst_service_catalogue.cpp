@@ -178,11 +178,11 @@ void TestServiceCatalogue::demoDataIsDeterministic()
 void TestServiceCatalogue::updateServerAndUnknownPaths()
 {
     {
-        // By default: the current version without a message, and no package.
+        // By default: this build's own version without a message, and no package.
         ServiceFixture f(10);
-        const Response version = f.get("/velmora/getVersionMaemo", { { "current", "05.4" } });
+        const Response version = f.get("/velmora/getVersionMaemo", { { "current", VELMORA_WIRE_VERSION } });
         QCOMPARE(version.status, 200);
-        QCOMPARE(version.body, QByteArray(":05.4"));
+        QCOMPARE(version.body, QByteArray(":" VELMORA_WIRE_VERSION));
         for (const char *path : { "/velmora/velmora.deb", "/", "/api/nokiaApp/", "/api/nokiaApp/getFoo.php",
                                   "/api/nokiaApp/getCounties", "/api/nokiaApp/getCounties.php/x",
                                   "/API/nokiaApp/getCounties.php", "/velmora/", "/velmora/getVersion",
