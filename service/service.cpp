@@ -1,7 +1,6 @@
 #include "service.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -83,6 +82,15 @@ Response Service::handle(const Request &request) const
     if (request.path == QLatin1String("/velmora/velmora.deb"))
         return package(request);
     return notFound();
+}
+
+bool Service::needsPasswordCheck(const Request &request) const
+{
+    if (!request.path.startsWith(kApiPrefix))
+        return false;
+    const QString op = request.path.mid(kApiPrefix.size());
+    return op == QLatin1String("getStationsByWatchlist.php") || op == QLatin1String("addToWatchlist.php")
+            || op == QLatin1String("updatePrice.php");
 }
 
 bool Service::setUser(const QString &name, const QString &password) const
@@ -293,10 +301,13 @@ Response Service::package(const Request &) const
 {
     if (m_config.debPath.isEmpty())
         return notFound();
-    QFile file(m_config.debPath);
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+    // Sent from the file by the HTTP layer, never read into memory here.
+    const QFileInfo file(m_config.debPath);
+    if (!file.isFile() || !file.isReadable())
         return notFound();
-    return { 200, QByteArrayLiteral("application/vnd.debian.binary-package"), file.readAll() };
+    Response r { 200, QByteArrayLiteral("application/vnd.debian.binary-package"), {} };
+    r.filePath = file.absoluteFilePath();
+    return r;
 }
 
 } // namespace velmora

@@ -31,6 +31,10 @@ public:
 
     Response handle(const Request &request) const;
 
+    // True when answering the request means checking a password the slow
+    // way; the HTTP layer runs those on their own threads.
+    bool needsPasswordCheck(const Request &request) const;
+
     // Creates the account or replaces its password.
     bool setUser(const QString &name, const QString &password) const;
     // The user's id when name and password match an account.
