@@ -592,6 +592,13 @@ unsigned short HttpServer::localPort() const
     return ec ? 0 : local.port();
 }
 
+bool HttpServer::loopbackOnly() const
+{
+    boost::system::error_code ec;
+    const tcp::endpoint local = d->acceptor.local_endpoint(ec);
+    return !ec && local.address().is_loopback();
+}
+
 void HttpServer::run()
 {
     d->stopSignals.async_wait([this](beast::error_code ec, int) {

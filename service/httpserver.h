@@ -58,6 +58,7 @@ public:
     bool adopt(int fd, QString *error);
     std::string localAddress() const;
     unsigned short localPort() const;
+    bool loopbackOnly() const;
 
     // Serves until SIGINT or SIGTERM (or stop()), then stops accepting,
     // closes connections that wait for a request, gives replies in progress

@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -76,7 +77,14 @@ int main(int argc, char **argv)
     const QCommandLineOption iterOpt(QStringLiteral("hash-iterations"),
                                      QStringLiteral("PBKDF2 iterations for accounts created by this run."),
                                      QStringLiteral("N"), QString::number(velmora::kDefaultHashIterations));
-    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt });
+    const QCommandLineOption minPriceOpt(QStringLiteral("min-price"),
+                                         QStringLiteral("Lowest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("50"));
+    const QCommandLineOption maxPriceOpt(QStringLiteral("max-price"),
+                                         QStringLiteral("Highest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("400"));
+    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
+                        minPriceOpt, maxPriceOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(app);
@@ -92,6 +100,18 @@ int main(int argc, char **argv)
     if (!ok || iterations < 1)
         return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
 
+    const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
+    if (!ok || !(minPrice > 0) || minPrice > 100000)
+        return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
+    const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
+    if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
+        return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
+    // A package that is not there would only show up as a 404 for every
+    // client asking for the update.
+    const QString debPath = parser.value(debOpt);
+    if (parser.isSet(debOpt) && !(QFileInfo(debPath).isFile() && QFileInfo(debPath).isReadable()))
+        return fail(QStringLiteral("--deb %1 is not a readable file").arg(debPath));
+
     QString dbPath = parser.value(dbOpt);
     if (dbPath.isEmpty()) {
         const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -103,8 +123,10 @@ int main(int argc, char **argv)
     velmora::ServiceConfig config;
     config.latestVersion = parser.value(latestOpt);
     config.versionMessage = parser.value(messageOpt);
-    config.debPath = parser.value(debOpt);
+    config.debPath = debPath;
     config.hashIterations = iterations;
+    config.minPrice = minPrice;
+    config.maxPrice = maxPrice;
 
     velmora::Store store(dbPath);
     QString error;
@@ -139,6 +161,10 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(dbPath),
                  static_cast<long long>(store.stationCount()));
+    if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
+        std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "
+                             "account demo / demo exists: anyone can report prices with it\n",
+                     server.localAddress().c_str());
 
     server.run();
     std::fprintf(stderr, "velmora-service: stopped\n");

@@ -155,7 +155,10 @@ void TestServiceAccounts::updatePriceRejectsBadReports()
     QCOMPARE(report("x", "180.0", "Petrol"), QByteArray("ERROR"));
     for (const char *type : { "petrol", "Gas", "", "Petrol " })
         QVERIFY2(report("5", "180.0", type) == "ERROR", type);
-    for (const char *price : { "0", "-5", "0.04", "1000", "1000.0", "1500", "abc", "", "nan", "inf", "1e400" })
+    // Outside 50 to 400 cents once rounded to one decimal (999.96 would be
+    // stored as 1000.0), or not a number.
+    for (const char *price : { "0", "-5", "0.05", "49.94", "400.05", "999.96", "1000", "1500", "abc", "", "nan",
+                               "inf", "1e400" })
         QVERIFY2(report("5", price, "Diesel") == "ERROR", price);
     // Missing parameters, the last one without appId.
     for (const char *query : { "id=5&username=demo&password=demo&type=Petrol", "id=5&price=180&type=Petrol", "",
@@ -165,8 +168,8 @@ void TestServiceAccounts::updatePriceRejectsBadReports()
     // Nothing was changed or recorded; the edges of the range are accepted.
     QCOMPARE(f.station("5"), before);
     QCOMPARE(f.scalar("SELECT COUNT(*) FROM price_reports"), QStringLiteral("0"));
-    QCOMPARE(report("5", "999.9", "Petrol"), QByteArray("SUCCESS"));
-    QCOMPARE(report("5", "0.1", "Diesel"), QByteArray("SUCCESS"));
+    QCOMPARE(report("5", "400.04", "Petrol"), QByteArray("SUCCESS"));
+    QCOMPARE(report("5", "50", "Diesel"), QByteArray("SUCCESS"));
     QCOMPARE(f.scalar("SELECT COUNT(*) FROM price_reports"), QStringLiteral("2"));
 }
 
