@@ -189,6 +189,7 @@ public:
     bool waiting() const { return m_waiting.load(); }
     bool servedAny() const { return m_served.load() > 0; }
     Clock::time_point waitingSince() const { return Clock::time_point(Clock::duration(m_waitingSince.load())); }
+    bool evicting() const { return m_evicting.load(); }
     bool claimEviction() { return !m_evicting.exchange(true); }
 
     void start()
@@ -235,11 +236,14 @@ private:
         });
     }
 
+    // Only the head: a request with a body is refused after its request
+    // line has been seen, so the refusal is logged with method and target.
     void readRequest()
     {
-        http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            self->onRequest(ec);
-        });
+        http::async_read_header(m_stream, m_buffer, *m_parser,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                    self->onRequest(ec);
+                                });
     }
 
     void onRequest(beast::error_code ec)
@@ -272,6 +276,10 @@ private:
         }
         if (target.empty() || target.front() != '/') {
             refuse(http::status::bad_request, method, target);
+            return;
+        }
+        if (!m_parser->is_done()) { // a body follows; GET and HEAD take none
+            refuse(http::status::payload_too_large, method, target);
             return;
         }
         m_head = req.method() == http::verb::head;
@@ -431,6 +439,10 @@ void HttpServer::Impl::admit(tcp::socket socket)
     socket.set_option(tcp::no_delay(true), ignored);
     std::string peer = peerAddress(socket);
 
+    // Sessions looked at while the registry is locked are released only
+    // after it is unlocked: the last reference going would run the
+    // session's destructor, which takes the same lock.
+    std::vector<std::shared_ptr<Session>> seen;
     std::shared_ptr<Session> victim;
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
@@ -440,7 +452,10 @@ void HttpServer::Impl::admit(tcp::socket socket)
             std::shared_ptr<Session> best;
             for (const auto &entry : sessions) {
                 std::shared_ptr<Session> s = entry.second.lock();
-                if (!s || !s->waiting() || (peerFull && s->peer() != peer))
+                if (!s)
+                    continue;
+                seen.push_back(s);
+                if (!s->waiting() || s->evicting() || (peerFull && s->peer() != peer))
                     continue;
                 if (!best || std::make_pair(s->servedAny(), s->waitingSince())
                                      < std::make_pair(best->servedAny(), best->waitingSince()))

@@ -34,6 +34,26 @@ void forEachPair(std::string_view query, F f)
     }
 }
 
+// True when a query key reads as "password" under any decoding a client or
+// an attacker might expect: "%XX", "+", the non-standard "%uXXXX", any
+// letter case, with stray characters around it.
+bool namesPassword(std::string_view rawKey)
+{
+    std::string key = percentDecode(rawKey, true);
+    for (size_t at = key.find("%u"); at != std::string::npos; at = key.find("%u", at + 1)) {
+        if (at + 6 > key.size())
+            break;
+        int code = 0;
+        for (size_t i = at + 2; i < at + 6 && code >= 0; ++i) {
+            const int digit = hexValue(key[i]);
+            code = digit < 0 ? -1 : code * 16 + digit;
+        }
+        if (code > 0 && code < 0x80)
+            key.replace(at, 6, 1, char(code));
+    }
+    return QString::fromUtf8(key.data(), qsizetype(key.size())).contains(QLatin1String("password"), Qt::CaseInsensitive);
+}
+
 } // namespace
 
 std::string percentDecode(std::string_view text, bool plusIsSpace)
@@ -109,8 +129,7 @@ std::string loggedTarget(std::string_view target)
         // Whatever way the key is spelled ("pass%77ord", "%50ASSWORD",
         // "password%00"), a key that reads as a password keeps its value out
         // of the log.
-        const QString key = fromUtf8(percentDecode(pair.substr(0, eq), true));
-        if (eq != std::string_view::npos && key.contains(QLatin1String("password"), Qt::CaseInsensitive)) {
+        if (eq != std::string_view::npos && namesPassword(pair.substr(0, eq))) {
             out += pair.substr(0, eq);
             out += "=***";
         } else {
