@@ -83,8 +83,13 @@ int main(int argc, char **argv)
     const QCommandLineOption maxPriceOpt(QStringLiteral("max-price"),
                                          QStringLiteral("Highest price report accepted, cents a litre."),
                                          QStringLiteral("CENTS"), QStringLiteral("400"));
+    const QCommandLineOption failuresOpt(
+            QStringLiteral("failed-logins-per-minute"),
+            QStringLiteral("Failed logins allowed per client address and minute before its logins are refused "
+                           "unchecked; 0: no limit."),
+            QStringLiteral("N"), QStringLiteral("10"));
     parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt });
+                        minPriceOpt, maxPriceOpt, failuresOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(app);
@@ -100,6 +105,9 @@ int main(int argc, char **argv)
     if (!ok || iterations < 1)
         return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
 
+    const int failuresPerMinute = parser.value(failuresOpt).toInt(&ok);
+    if (!ok || failuresPerMinute < 0)
+        return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(failuresOpt)));
     const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
     if (!ok || !(minPrice > 0) || minPrice > 100000)
         return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
@@ -127,6 +135,7 @@ int main(int argc, char **argv)
     config.hashIterations = iterations;
     config.minPrice = minPrice;
     config.maxPrice = maxPrice;
+    config.failedLoginsPerMinute = failuresPerMinute;
 
     velmora::Store store(dbPath);
     QString error;
