@@ -206,8 +206,12 @@ int main(int argc, char **argv)
         const auto t0 = Clock::now();
         bool ok = false;
         if (watchlist) {
-            ok = sendAll(keepAliveFd, get(login, true))
-                    && readReply(keepAliveFd, t0 + std::chrono::seconds(30));
+            ok = sendAll(keepAliveFd, get(login, true)) && readReply(keepAliveFd, t0 + std::chrono::seconds(30));
+            if (!ok) { // the server ends a connection after many requests: a new one
+                ::close(keepAliveFd);
+                keepAliveFd = connectLoopback();
+                ok = sendAll(keepAliveFd, get(login, true)) && readReply(keepAliveFd, t0 + std::chrono::seconds(30));
+            }
         } else {
             const int fd = connectLoopback();
             const std::string target = "/api/nokiaApp/getStationById.php?id=" + std::to_string(1 + rng() % unsigned(stations));

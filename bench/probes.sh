@@ -127,3 +127,13 @@ stop
 start empty --demo-stations 0
 row "--demo-stations 0" "demo/demo: $(api 'addToWatchlist.php?username=demo&password=demo&id=1') (ERROR: logged in, no station; BADLOGIN: no account)"
 stop
+
+# 12. Unknown user against wrong password, on accounts made with 100,000
+# iterations by a service now run with --hash-iterations 1.
+start iter
+stop
+start iter --hash-iterations 1
+times() { for i in 1 2 3 4 5; do curl -s -o /dev/null -w '%{time_total} ' \
+    "http://127.0.0.1:$PORT/api/nokiaApp/addToWatchlist.php?username=$1&password=wrong$i&id=1"; done; }
+row "unknown vs wrong password" "unknown: $(times nobody)s; wrong: $(times demo)s; answers $(api 'addToWatchlist.php?username=nobody&password=x&id=1')/$(api 'addToWatchlist.php?username=demo&password=x&id=1')"
+stop

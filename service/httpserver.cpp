@@ -25,7 +25,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace velmora {
 
@@ -57,10 +59,17 @@ void logLine(const std::string &peer, std::string_view method, std::string_view 
 class BoundedPool
 {
 public:
-    BoundedPool(int threads, std::size_t capacity) : m_capacity(capacity)
+    // niceness > 0 lowers the threads' scheduling priority (Linux sets it
+    // per thread).
+    BoundedPool(int threads, std::size_t capacity, int niceness = 0) : m_capacity(capacity)
     {
-        for (int i = 0; i < std::max(1, threads); ++i)
-            m_threads.emplace_back([this] { work(); });
+        for (int i = 0; i < std::max(1, threads); ++i) {
+            m_threads.emplace_back([this, niceness] {
+                if (niceness > 0)
+                    ::setpriority(PRIO_PROCESS, ::gettid(), niceness);
+                work();
+            });
+        }
     }
     ~BoundedPool() { stop(); }
 
@@ -141,8 +150,10 @@ struct HttpServer::Impl
           stopTimer(ioc),
           retryTimer(ioc),
           readers(l.readerThreads, std::size_t(std::max(1, l.maxConnections))),
+          // Hashing runs below the readers' priority: with every core
+          // busy checking passwords, reads still get the processor first.
           hashers(l.hashThreads > 0 ? l.hashThreads : int(std::max(1u, std::thread::hardware_concurrency())),
-                  std::size_t(std::max(1, l.hashQueue)))
+                  std::size_t(std::max(1, l.hashQueue)), 10)
     {
     }
 

@@ -17,6 +17,7 @@ class TestServiceAccounts : public QObject
 private slots:
     void passwordsAreSaltedHashes();
     void loginChecks();
+    void rememberedLoginsAndFailureLimit();
     void watchlist();
     void updatePriceStoresPriceAndHistory();
     void updatePriceRejectsBadReports();
@@ -67,6 +68,9 @@ void TestServiceAccounts::loginChecks()
     const QList<std::tuple<QString, QString, bool>> cases = {
         { user, odd, true }, { "demo", "demo", true }, { "demo", "Demo", false }, { "Demo", "demo", false },
         { "demo", QString(), false }, { "nobody", "demo", false }, { QString(), QString(), false },
+        // Control characters are never part of a login, whatever follows.
+        { "demo", QStringLiteral("demo") + QChar(0), false }, { "demo", "demo\n", false },
+        { "demo\x1b", "demo", false }, { "demo", QStringLiteral("demo\u0085"), false },
     };
     for (const auto &[name, password, accepted] : cases)
         QVERIFY2(f.service->login(name, password).has_value() == accepted, qPrintable(name + '/' + password));
@@ -74,6 +78,32 @@ void TestServiceAccounts::loginChecks()
     // Through the handler the decoded values are taken as they are.
     QCOMPARE(f.api("addToWatchlist.php", { { "username", user }, { "password", odd }, { "id", "4" } }).body,
              QByteArray("SUCCESS"));
+}
+
+void TestServiceAccounts::rememberedLoginsAndFailureLimit()
+{
+    ServiceFixture f(10);
+    QVERIFY(f.service->login("demo", "demo", "10.0.0.1"));
+    // Ten failures from one address use up its allowance: after that even
+    // the right password, not yet remembered, is refused from there; other
+    // addresses and the remembered login are not affected.
+    QVERIFY(f.service->setUser("alice", "pw"));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(!f.service->login(i % 2 ? "alice" : "nobody", "guess", "10.0.0.1"));
+    QVERIFY(!f.service->login("alice", "pw", "10.0.0.1"));
+    QVERIFY(f.service->login("alice", "pw", "10.0.0.2"));
+    QVERIFY(f.service->login("demo", "demo", "10.0.0.1"));
+    QVERIFY(!f.service->needsPasswordCheck(
+            { "/api/nokiaApp/addToWatchlist.php", { { "username", "bob" }, { "password", "x" } }, "10.0.0.1" }));
+    QVERIFY(f.service->needsPasswordCheck(
+            { "/api/nokiaApp/addToWatchlist.php", { { "username", "bob" }, { "password", "x" } }, "10.0.0.3" }));
+
+    // A password changed elsewhere (another process on the same database)
+    // ends the remembered login at once.
+    velmora::Service other(*f.store, ServiceFixture::testConfig());
+    QVERIFY(other.setUser("demo", "changed"));
+    QVERIFY(!f.service->login("demo", "demo", "10.0.0.2"));
+    QVERIFY(f.service->login("demo", "changed", "10.0.0.2"));
 }
 
 void TestServiceAccounts::watchlist()
