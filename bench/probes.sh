@@ -33,6 +33,18 @@ peak_mb() { awk '/VmHWM/{printf "%.0f", $2/1024}' "/proc/$PID/status"; }
 rss_mb() { awk '/VmRSS/{printf "%.0f", $2/1024}' "/proc/$PID/status"; }
 api() { curl -s -m 60 "http://127.0.0.1:$PORT/api/nokiaApp/$1"; }
 row() { printf '%-28s %s\n' "$1" "$2"; }
+refused_or_runs() { # label options...: does another service with these options exit, or serve?
+    local label="$1"; shift
+    "$SERVICE" "$@" >"$TMP/other.out" 2>"$TMP/other.log" &
+    local other=$!
+    sleep 4
+    if kill -0 "$other" 2>/dev/null; then
+        row "$label" "accepted, still running: $(cat "$TMP/other.out")"
+        kill "$other"; wait "$other" 2>/dev/null
+    else
+        wait "$other"; row "$label" "exit $?: $(tail -1 "$TMP/other.log")"
+    fi
+}
 
 echo "== probes against $SERVICE"
 
@@ -77,15 +89,7 @@ stop
 
 # 5. A second instance on the same port.
 start first
-"$SERVICE" --port "$PORT" --db "$TMP/second.sqlite" >"$TMP/second.out" 2>"$TMP/second.log" &
-second=$!
-sleep 4
-if kill -0 "$second" 2>/dev/null; then
-    row "second instance" "still running: $(cat "$TMP/second.out")"
-    kill "$second"; wait "$second" 2>/dev/null
-else
-    wait "$second"; row "second instance" "exit $?: $(tail -1 "$TMP/second.log")"
-fi
+refused_or_runs "second instance" --port "$PORT" --db "$TMP/second.sqlite"
 stop
 
 # 6-8. Encodings of the login, prices.
@@ -106,15 +110,7 @@ tail -n 2 "$TMP/login.log" | cat -v | sed 's/^/      /'
 stop
 
 # 9. The package: a missing file, then 8 downloads of a 100 MB one.
-"$SERVICE" --port 0 --db "$TMP/deb.sqlite" --deb /nonexistent >"$TMP/nodeb.out" 2>"$TMP/nodeb.log" &
-nodeb=$!
-sleep 3
-if kill -0 "$nodeb" 2>/dev/null; then
-    row "--deb /nonexistent" "accepted ($(cat "$TMP/nodeb.out"))"
-    kill "$nodeb"; wait "$nodeb" 2>/dev/null
-else
-    wait "$nodeb"; row "--deb /nonexistent" "exit $?: $(tail -1 "$TMP/nodeb.log")"
-fi
+refused_or_runs "--deb /nonexistent" --port 0 --db "$TMP/deb.sqlite" --deb /nonexistent
 head -c 100000000 /dev/zero >"$TMP/big.deb"
 start deb --deb "$TMP/big.deb"
 before="$(rss_mb)"
