@@ -106,10 +106,15 @@ foreach(package IN LISTS needed)
     endif()
 endforeach()
 
-execute_process(COMMAND "${DPKG_DEB}" -x "${deb}" "${work}/root" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-    fail("dpkg-deb -x failed")
-endif()
+# dpkg-deb -x (the files) or -e (the control files) into a folder.
+function(unpack option folder)
+    execute_process(COMMAND "${DPKG_DEB}" ${option} "${deb}" "${folder}" RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+        fail("dpkg-deb ${option} failed")
+    endif()
+endfunction()
+
+unpack(-x "${work}/root")
 file(READ "${work}/root/usr/share/applications/velmora.desktop" desktop)
 if(NOT desktop MATCHES "\nExec=velmora\n" OR NOT desktop MATCHES "\nIcon=velmora\n")
     fail("desktop entry does not start velmora with its icon:\n${desktop}")
@@ -133,10 +138,7 @@ if(WITH_SERVICE)
     endif()
     # The socket is enabled for every user when the package is configured,
     # and the removed package stays known to dpkg until it is purged.
-    execute_process(COMMAND "${DPKG_DEB}" -e "${deb}" "${work}/control" RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        fail("dpkg-deb -e failed")
-    endif()
+    unpack(-e "${work}/control")
     file(READ "${work}/control/postinst" postinst)
     if(NOT postinst MATCHES "\n[ \t]*deb-systemd-helper --user enable \"\\$socket\""
        OR NOT postinst MATCHES "\nsocket=velmora-service\.socket\n")
