@@ -1,6 +1,7 @@
 #ifndef VELMORA_SERVICE_SERVICE_H
 #define VELMORA_SERVICE_SERVICE_H
 
+#include "catalogue.h"
 #include "httptypes.h"
 #include "passwords.h"
 #include "store.h"
@@ -22,12 +23,23 @@ struct ServiceConfig
 };
 
 // Turns one decoded GET request into a reply. Thread-safe: the HTTP layer
-// calls handle() from several worker threads at once; all shared state lives
-// in the database.
+// calls handle() from several worker threads at once. The database holds all
+// shared state; the station catalogue is also kept in memory (the nearby
+// search and the look-up by id are served from there), updated by this
+// instance's price reports and, on PostgreSQL, by every other instance's.
 class Service
 {
 public:
     Service(Store &store, ServiceConfig config);
+    ~Service();
+
+    // Loads the catalogue into memory and, on PostgreSQL, starts following
+    // the price changes of other instances. Call once the stations exist.
+    bool startCatalogue(QString *error = nullptr) const;
+    // Reads every station from the database again (e.g. after stations were
+    // added behind the service's back). False on a database error; the
+    // catalogue in memory is then kept as it was.
+    bool reloadCatalogue() const;
 
     Response handle(const Request &request) const;
 
@@ -50,8 +62,12 @@ private:
     Response versionCheck(const Request &r) const;
     Response package(const Request &r) const;
 
+    void refreshStation(qint64 id) const;
+
     Store &m_store;
     ServiceConfig m_config;
+    // Internally locked; changes are not part of the service's own state.
+    mutable Catalogue m_catalogue;
 };
 
 } // namespace velmora
