@@ -210,7 +210,7 @@ Response Service::addToWatchlist(const Request &r) const
         return word("ERROR");
     const auto userId = login(user, password);
     if (!userId)
-        return word("BADLOGIN");
+        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
     switch (m_store.addToWatchlist(*userId, *id)) {
     case Store::AddResult::Added:
         return word("SUCCESS");
@@ -249,7 +249,7 @@ Response Service::updatePrice(const Request &r) const
 
     const auto userId = login(user, password);
     if (!userId)
-        return word("BADLOGIN");
+        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
 
     PriceReport report;
     report.userId = *userId;

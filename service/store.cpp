@@ -237,7 +237,8 @@ PgTarget parseUri(const QString &uri)
     // An unreachable host must not hold a request for minutes.
     if (!timeout)
         t.options << QStringLiteral("connect_timeout=2");
-    t.options << QStringLiteral("application_name=velmora-service");
+    t.options << QStringLiteral("application_name=velmora-service")
+              << QStringLiteral("options='-c client_min_messages=warning'");
     return t;
 }
 
@@ -562,118 +563,155 @@ bool Store::write(const TxBody &body)
     return false;
 }
 
+bool Store::read(const char *what, const std::function<bool(QSqlQuery &)> &run) const
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QSqlQuery q(connection());
+        q.setForwardOnly(true);
+        if (run(q))
+            return true;
+        const QSqlError error = q.lastError();
+        readFailed(what, error);
+        // A PostgreSQL connection that died while idle (a database restart)
+        // is only noticed on its next use: open a new one and ask again.
+        if (m_backend != Backend::PostgreSQL || !isConnectionLoss(error) || attempt > 0)
+            break;
+        QSqlDatabase db = QSqlDatabase::database(connectionName(), false);
+        if (!openConnection(db))
+            break;
+    }
+    return false;
+}
+
 QStringList Store::counties() const
 {
     QStringList out;
-    QSqlQuery q(connection());
-    if (!q.exec(QStringLiteral("SELECT name FROM counties ORDER BY name"))) {
-        readFailed("counties", q.lastError());
-        return out;
-    }
-    while (q.next())
-        out.append(q.value(0).toString());
+    read("counties", [&](QSqlQuery &q) {
+        if (!q.exec(QStringLiteral("SELECT name FROM counties ORDER BY name")))
+            return false;
+        while (q.next())
+            out.append(q.value(0).toString());
+        return true;
+    });
     return out;
 }
 
 QStringList Store::areas(const QString &county) const
 {
     QStringList out;
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT a.name FROM areas a JOIN counties c ON c.id = a.county_id"
-                             " WHERE c.name = ? ORDER BY a.name"));
-    q.addBindValue(county);
-    if (!q.exec()) {
-        readFailed("areas", q.lastError());
-        return out;
-    }
-    while (q.next())
-        out.append(q.value(0).toString());
+    read("areas", [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT a.name FROM areas a JOIN counties c ON c.id = a.county_id"
+                                 " WHERE c.name = ? ORDER BY a.name"));
+        q.addBindValue(county);
+        if (!q.exec())
+            return false;
+        while (q.next())
+            out.append(q.value(0).toString());
+        return true;
+    });
     return out;
 }
 
 QList<StationRecord> Store::stationsByArea(const QString &county, const QString &area) const
 {
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT %1 FROM stations s"
-                             " JOIN areas a ON a.id = s.area_id"
-                             " JOIN counties c ON c.id = a.county_id"
-                             " WHERE c.name = ? AND a.name = ? ORDER BY s.name, s.id")
-                      .arg(QLatin1String(kStationColumns)));
-    q.addBindValue(county);
-    q.addBindValue(area);
-    if (!q.exec()) {
-        readFailed("stations by area", q.lastError());
-        return {};
-    }
-    return readStations(q);
+    QList<StationRecord> out;
+    read("stations by area", [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM stations s"
+                                 " JOIN areas a ON a.id = s.area_id"
+                                 " JOIN counties c ON c.id = a.county_id"
+                                 " WHERE c.name = ? AND a.name = ? ORDER BY s.name, s.id")
+                          .arg(QLatin1String(kStationColumns)));
+        q.addBindValue(county);
+        q.addBindValue(area);
+        if (!q.exec())
+            return false;
+        out = readStations(q);
+        return true;
+    });
+    return out;
 }
 
 std::optional<StationRecord> Store::station(qint64 id) const
 {
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT %1 FROM stations s WHERE s.id = ?").arg(QLatin1String(kStationColumns)));
-    q.addBindValue(id);
-    if (!q.exec()) {
-        readFailed("station", q.lastError());
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    return readStation(q);
+    std::optional<StationRecord> out;
+    read("station", [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM stations s WHERE s.id = ?").arg(QLatin1String(kStationColumns)));
+        q.addBindValue(id);
+        if (!q.exec())
+            return false;
+        if (q.next())
+            out = readStation(q);
+        return true;
+    });
+    return out;
 }
 
 QList<StationRecord> Store::watchlist(qint64 userId) const
 {
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT %1 FROM watchlist w JOIN stations s ON s.id = w.station_id"
-                             " WHERE w.user_id = ? ORDER BY w.added_at, %2")
-                      .arg(QLatin1String(kStationColumns),
-                           m_backend == Backend::SQLite ? QLatin1String("w.rowid") : QLatin1String("w.id")));
-    q.addBindValue(userId);
-    if (!q.exec()) {
-        readFailed("watchlist", q.lastError());
-        return {};
-    }
-    return readStations(q);
+    QList<StationRecord> out;
+    read("watchlist", [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM watchlist w JOIN stations s ON s.id = w.station_id"
+                                 " WHERE w.user_id = ? ORDER BY w.added_at, %2")
+                          .arg(QLatin1String(kStationColumns),
+                               m_backend == Backend::SQLite ? QLatin1String("w.rowid") : QLatin1String("w.id")));
+        q.addBindValue(userId);
+        if (!q.exec())
+            return false;
+        out = readStations(q);
+        return true;
+    });
+    return out;
 }
 
 std::optional<QList<StationRecord>> Store::allStations() const
 {
-    QSqlQuery q(connection());
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT %1 FROM stations s").arg(QLatin1String(kStationColumns)))) {
-        readFailed("all stations", q.lastError());
-        return std::nullopt;
-    }
-    return readStations(q);
+    std::optional<QList<StationRecord>> out;
+    read("all stations", [&](QSqlQuery &q) {
+        if (!q.exec(QStringLiteral("SELECT %1 FROM stations s").arg(QLatin1String(kStationColumns))))
+            return false;
+        out = readStations(q);
+        return true;
+    });
+    return out;
 }
 
 qint64 Store::stationCount() const
 {
-    QSqlQuery q(connection());
-    if (q.exec(QStringLiteral("SELECT COUNT(*) FROM stations")) && q.next())
-        return q.value(0).toLongLong();
-    return 0;
+    qint64 count = 0;
+    read("station count", [&](QSqlQuery &q) {
+        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM stations")) || !q.next())
+            return false;
+        count = q.value(0).toLongLong();
+        return true;
+    });
+    return count;
 }
 
 std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId) const
 {
-    QSqlQuery q(connection());
-    q.prepare(QStringLiteral("SELECT id, salt, hash, iterations FROM users WHERE name = ?"));
-    q.addBindValue(name);
-    if (!q.exec()) {
-        readFailed("user", q.lastError());
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    if (userId)
-        *userId = q.value(0).toLongLong();
-    PasswordHash h;
-    h.salt = q.value(1).toByteArray();
-    h.hash = q.value(2).toByteArray();
-    h.iterations = q.value(3).toInt();
-    return h;
+    std::optional<PasswordHash> out;
+    read("user", [&](QSqlQuery &q) {
+        q.prepare(QStringLiteral("SELECT id, salt, hash, iterations FROM users WHERE name = ?"));
+        q.addBindValue(name);
+        if (!q.exec())
+            return false;
+        if (!q.next())
+            return true;
+        if (userId)
+            *userId = q.value(0).toLongLong();
+        PasswordHash h;
+        h.salt = q.value(1).toByteArray();
+        h.hash = q.value(2).toByteArray();
+        h.iterations = q.value(3).toInt();
+        out = h;
+        return true;
+    });
+    return out;
+}
+
+bool Store::isReachable() const
+{
+    return read("reachability check", [](QSqlQuery &q) { return q.exec(QStringLiteral("SELECT 1")); });
 }
 
 bool Store::setUser(const QString &name, const PasswordHash &hash)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +67,9 @@ public:
 
     // This thread's connection to the database.
     QSqlDatabase connection() const;
+    // Whether this thread's connection answers now (a failed look-up can
+    // then be told apart from a database that is away).
+    bool isReachable() const;
 
     // Reads. On a database error they log it and return nothing.
     QStringList counties() const;
@@ -110,6 +114,9 @@ private:
     QString connectionName() const;
     bool openConnection(QSqlDatabase &db) const;
     void readFailed(const char *what, const QSqlError &error) const;
+    // Runs a read on this thread's connection (run returns false when a
+    // statement failed, leaving the error on the query); false on failure.
+    bool read(const char *what, const std::function<bool(QSqlQuery &)> &run) const;
     int readSchemaVersion(QSqlQuery &q) const;
 
     QString m_path;
