@@ -46,6 +46,7 @@ fi
 # from this checkout's history) on the same SQLite file. The service's
 # request log goes to /dev/null so the terminal is not the bottleneck.
 TMP="$(mktemp -d)"
+chmod 711 "$TMP" # PostgreSQL runs as its own user when this script runs as root
 PIDS=()
 PGBIN="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
 as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }

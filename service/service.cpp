@@ -84,6 +84,7 @@ bool Service::startCatalogue(QString *error) const
 
 bool Service::reloadCatalogue() const
 {
+    const std::lock_guard lock(m_refreshLock);
     const auto stations = m_store.allStations();
     if (!stations)
         return false;
@@ -95,6 +96,7 @@ void Service::refreshStation(qint64 id) const
 {
     // Read back rather than applied from the report: another instance may
     // have changed the other fuel, or this one again since.
+    const std::lock_guard lock(m_refreshLock);
     if (const auto station = m_store.station(id))
         m_catalogue.update(*station);
 }

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <mutex>
 #include <optional>
 
 namespace velmora {
@@ -68,6 +69,9 @@ private:
     ServiceConfig m_config;
     // Internally locked; changes are not part of the service's own state.
     mutable Catalogue m_catalogue;
+    // Held from reading stations in the database until they are in the
+    // catalogue, so an older read never overwrites a newer one.
+    mutable std::mutex m_refreshLock;
 };
 
 } // namespace velmora

@@ -242,6 +242,20 @@ PgTarget parseUri(const QString &uri)
     return t;
 }
 
+// A new (not yet open) QPSQL connection to the database the URI names.
+QSqlDatabase addPostgresConnection(const QString &uri, const QString &name)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    const PgTarget target = parseUri(uri);
+    db.setHostName(target.host);
+    db.setPort(target.port);
+    db.setDatabaseName(target.dbname);
+    db.setUserName(target.user);
+    db.setPassword(target.password);
+    db.setConnectOptions(target.options.join(QLatin1Char(';')));
+    return db;
+}
+
 void logError(const char *what, const QSqlError &error)
 {
     qWarning().noquote() << "database:" << what << "failed:" << error.text();
@@ -379,14 +393,7 @@ QSqlDatabase Store::connection() const
 
     QSqlDatabase db;
     if (m_backend == Backend::PostgreSQL) {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        const PgTarget target = parseUri(m_path);
-        db.setHostName(target.host);
-        db.setPort(target.port);
-        db.setDatabaseName(target.dbname);
-        db.setUserName(target.user);
-        db.setPassword(target.password);
-        db.setConnectOptions(target.options.join(QLatin1Char(';')));
+        db = addPostgresConnection(m_path, name);
     } else {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_path);
@@ -825,14 +832,7 @@ bool Store::followStationChanges(std::function<void(qint64)> changed, std::funct
     m_follower->thread = QThread::create([this, name, changed, resync, started] {
         {
             QEventLoop loop;
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-            const PgTarget target = parseUri(m_path);
-            db.setHostName(target.host);
-            db.setPort(target.port);
-            db.setDatabaseName(target.dbname);
-            db.setUserName(target.user);
-            db.setPassword(target.password);
-            db.setConnectOptions(target.options.join(QLatin1Char(';')));
+            QSqlDatabase db = addPostgresConnection(m_path, name);
             QObject::connect(db.driver(), &QSqlDriver::notification, &loop,
                              [&](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
                                  changed(payload.toLongLong());
