@@ -59,9 +59,16 @@ trap cleanup EXIT
 
 BASELINE_SERVICE=""
 if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
-    mkdir -p "$TMP/baseline"
-    git -C "$ROOT" archive "$VELMORA_BENCH_BASELINE" | tar -x -C "$TMP/baseline"
-    cmake -S "$TMP/baseline" -B "$BUILD/baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF >/dev/null
+    # Extracted once per commit, so a second run only checks the build.
+    BASELINE_SRC="$BUILD/baseline-src"
+    ref="$(git -C "$ROOT" rev-parse "$VELMORA_BENCH_BASELINE")"
+    if [ "$(cat "$BASELINE_SRC/.commit" 2>/dev/null)" != "$ref" ]; then
+        rm -rf "$BASELINE_SRC" "$BUILD/baseline"
+        mkdir -p "$BASELINE_SRC"
+        git -C "$ROOT" archive "$ref" | tar -x -C "$BASELINE_SRC"
+        echo "$ref" >"$BASELINE_SRC/.commit"
+    fi
+    cmake -S "$BASELINE_SRC" -B "$BUILD/baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF >/dev/null
     cmake --build "$BUILD/baseline" -j"$(nproc)" --target velmora-service >/dev/null
     BASELINE_SERVICE="$BUILD/baseline/service/velmora-service"
 fi
