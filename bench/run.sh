@@ -20,7 +20,7 @@ if ! command -v wrk >/dev/null; then
 fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
-SERVICE_TARGETS=(bench_service_burst bench_propagation velmora-service velmora-service-bench-nearby)
+SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_propagation velmora-service velmora-service-bench-nearby)
 CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_empty bench_startup)
 [ "${1:-}" = service ] && CLIENT_TARGETS=()
 cmake --build "$BUILD" -j"$(nproc)" --target "${CLIENT_TARGETS[@]}" "${SERVICE_TARGETS[@]}" >/dev/null
@@ -50,8 +50,9 @@ chmod 711 "$TMP" # PostgreSQL runs as its own user when this script runs as root
 PIDS=()
 PGBIN="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
 as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+SERVICE_PID=""
 cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${PIDS[@]}" $SERVICE_PID; do kill "$pid" 2>/dev/null || true; done
     [ -f "$TMP/pg/data/postmaster.pid" ] && as_pg "$PGBIN/pg_ctl" -D "$TMP/pg/data" -m immediate stop >/dev/null 2>&1
     rm -rf "$TMP"
 }
@@ -73,13 +74,14 @@ if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
     BASELINE_SERVICE="$BUILD/baseline/service/velmora-service"
 fi
 
-# start_service BINARY DB OUT [options...]: prints the port once it listens.
+# start_service BINARY DB OUT [options...]: sets PORT once it listens (not
+# in a subshell, so that PIDS keeps the process for stop_services).
 start_service() {
     local binary="$1" db="$2" out="$3"; shift 3
-    "$binary" --port 0 --db "$db" --hash-iterations 1000 "$@" >"$out" 2>/dev/null &
+    "$binary" --port 0 --db "$db" --hash-iterations 1000 "$@" >"$out" 2>"$out.log" &
     PIDS+=($!)
     for _ in $(seq 1 1200); do grep -q Listening "$out" 2>/dev/null && break; sleep 0.2; done
-    sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$out"
+    PORT="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$out")"
 }
 stop_services() {
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
@@ -119,19 +121,19 @@ printf '%-46s %10s %10s %10s\n' "service on loopback (wrk -c8)" "req/s" "p50" "p
 for n in 1500 100000; do
     echo "  ($n stations)"
     if [ -n "$BASELINE_SERVICE" ]; then
-        port="$(start_service "$BASELINE_SERVICE" "$TMP/s$n.sqlite" "$TMP/base$n" --demo-stations "$n")"
+        start_service "$BASELINE_SERVICE" "$TMP/s$n.sqlite" "$TMP/base$n" --demo-stations "$n"; port="$PORT"
         read_lines "baseline SQLite" "$port" "$n"
         stop_services
     fi
     started=$(date +%s%N)
-    port="$(start_service "$SERVICE" "$TMP/s$n.sqlite" "$TMP/new$n" --demo-stations "$n")"
+    start_service "$SERVICE" "$TMP/s$n.sqlite" "$TMP/new$n" --demo-stations "$n"; port="$PORT"
     echo "    SQLite up in $(( ($(date +%s%N) - started) / 1000000 )) ms"
     read_lines "SQLite" "$port" "$n"
     stop_services
     if [ -n "$HAVE_PG" ]; then
         as_pg "$PGBIN/createdb" -h "$TMP/pg" -U velmora "bench$n"
         started=$(date +%s%N)
-        port="$(start_service "$SERVICE" "$(pg_uri "bench$n")" "$TMP/pg$n" --demo-stations "$n")"
+        start_service "$SERVICE" "$(pg_uri "bench$n")" "$TMP/pg$n" --demo-stations "$n"; port="$PORT"
         echo "    PostgreSQL up in $(( ($(date +%s%N) - started) / 1000000 )) ms (demo data created)"
         read_lines "PostgreSQL" "$port" "$n"
         stop_services
@@ -141,8 +143,8 @@ done
 # Instances behind nginx (the site in deploy/), PostgreSQL, 100,000 stations.
 if [ -n "$HAVE_PG" ] && { command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ]; }; then
     NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
-    one="$(start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i1")"
-    two="$(start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i2")"
+    start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i1"; one="$PORT"
+    start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i2"; two="$PORT"
     front="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
     for count in 1 2; do
         mkdir -p "$TMP/nginx$count"
@@ -173,3 +175,27 @@ fi
 echo
 "$B/bench_service_burst" "$SERVICE" 300 1500
 "$BUILD/service/velmora-service-bench-nearby" 100000 500
+echo
+
+# Reader latency under attack: a reader opens a new connection per request
+# (getStationById, random id) while other connections trickle, stay silent
+# or flood wrong-password logins; production hash iterations (100,000).
+# The flood runs once with the failed-login limit (the default) and once
+# without it, so the hashing pool alone has to keep the readers going.
+echo "reader latency under attack (1500 stations, ${SECONDS_PER_RUN} s each; target: p99 within 2x idle)"
+attack() { # label limit mode connections
+    "$SERVICE" --port 0 --db "$TMP/attack.sqlite" --failed-logins-per-minute "$2" >"$TMP/attack.out" 2>/dev/null &
+    SERVICE_PID=$!
+    for _ in $(seq 1 600); do grep -q Listening "$TMP/attack.out" 2>/dev/null && break; sleep 0.2; done
+    port="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$TMP/attack.out")"
+    printf '  %-34s %s\n' "$1" "$("$B/bench_service_load" "$port" "$3" "$4" "$SECONDS_PER_RUN" 1500)"
+    kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true; SERVICE_PID=""
+}
+attack "idle" 10 idle 0
+attack "64 trickling connections" 10 trickle 64
+attack "200 silent connections" 10 silent 200
+attack "16-connection wrong-password flood" 10 flood 16
+attack "  the same without failure limit" 0 flood 16
+attack "logged-in watch list, after first" 10 watchlist 0
+echo
+"$B/bench_service_durability" 300 3

@@ -365,7 +365,11 @@ bool Store::openConnection(QSqlDatabase &db) const
     QSqlQuery q(db);
     if (m_backend == Backend::PostgreSQL)
         return true;
-    for (const char *pragma : { "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
+    // FULL: every commit is synced to the disk before the change is
+    // acknowledged, so a report answered "SUCCESS" survives a power loss,
+    // not only the process being killed (NORMAL in WAL mode may lose the
+    // last commits then).
+    for (const char *pragma : { "PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
                                 "PRAGMA foreign_keys = ON" }) {
         if (!q.exec(QString::fromLatin1(pragma)))
             logError(pragma, q.lastError());
@@ -719,6 +723,18 @@ std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId)
 bool Store::isReachable() const
 {
     return read("reachability check", [](QSqlQuery &q) { return q.exec(QStringLiteral("SELECT 1")); });
+}
+
+int Store::commonHashIterations() const
+{
+    int iterations = 0;
+    read("iterations", [&](QSqlQuery &q) {
+        if (!q.exec(QStringLiteral("SELECT iterations FROM users GROUP BY iterations ORDER BY COUNT(*) DESC LIMIT 1")))
+            return false;
+        iterations = q.next() ? q.value(0).toInt() : 0;
+        return true;
+    });
+    return iterations;
 }
 
 bool Store::setUser(const QString &name, const PasswordHash &hash)

@@ -5,10 +5,10 @@
 // load gives "ERROR" answers, then recovers without restarting the services.
 
 #include "replyxml.h"
+#include "serviceprocess.h"
 #include "store.h"
 
 #include "support/postgresserver.h"
-#include "support/serviceprocess.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -28,7 +28,6 @@
 #include <unistd.h>
 
 using TestSupport::PostgresServer;
-using TestSupport::ServiceProcess;
 
 namespace {
 
@@ -113,8 +112,8 @@ void TestCluster::initTestCase()
     QVERIFY2(m_postgres.start(), qPrintable(m_postgres.errorText()));
     QVERIFY2(m_postgres.createDatabase("velmora"), qPrintable(m_postgres.errorText()));
     const QString uri = m_postgres.uri("velmora");
-    m_a = std::make_unique<ServiceProcess>(QStringLiteral(VELMORA_SERVICE_EXECUTABLE));
-    m_b = std::make_unique<ServiceProcess>(QStringLiteral(VELMORA_SERVICE_EXECUTABLE));
+    m_a = std::make_unique<ServiceProcess>();
+    m_b = std::make_unique<ServiceProcess>();
     QVERIFY2(m_a->start(uri, 0, { "--demo-stations", "40" }), qPrintable(m_a->errorText()));
     QVERIFY2(m_b->start(uri, 0, { "--demo-stations", "40" }), qPrintable(m_b->errorText()));
     m_store = std::make_unique<velmora::Store>(uri);

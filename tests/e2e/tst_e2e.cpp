@@ -4,13 +4,13 @@
 // One test drives the service alone: its command line, HTTP, log and stop.
 
 #include "replyxml.h"
+#include "serviceprocess.h"
 
 #include "app/mainwindow.h"
 #include "support/clienturls.h"
 #include "support/debugcapture.h"
 #include "support/isolatedsettings.h"
 #include "support/modalwatcher.h"
-#include "support/serviceprocess.h"
 #include "ui_mainwindow.h"
 
 #include <QFile>
@@ -37,8 +37,6 @@
 namespace {
 
 constexpr int ReplyTimeoutMs = 15000;
-
-using TestSupport::ServiceProcess;
 
 // Prices compared in tenths of a cent, the step of the price displays.
 int tenths(double price)
@@ -80,7 +78,7 @@ private slots:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_service = std::make_unique<ServiceProcess>(QStringLiteral(VELMORA_SERVICE_EXECUTABLE));
+        m_service = std::make_unique<ServiceProcess>();
         QVERIFY2(m_service->start(dbPath()), qPrintable(m_service->errorText()));
         m_nam = std::make_unique<QNetworkAccessManager>();
     }
