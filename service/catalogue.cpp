@@ -59,15 +59,12 @@ void Catalogue::update(const StationRecord &station)
     }
     const int index = *found;
     Entry &entry = m_entries[size_t(index)];
-    const quint64 cell = cellOf(station.lat, station.lng);
-    if (cell != entry.cell) {
-        removeFromCellLocked(index);
-        m_cells[cell].push_back(index);
-        entry.cell = cell;
-    }
+    removeFromCellLocked(index);
+    entry.cell = cellOf(station.lat, station.lng);
     entry.lat = station.lat;
     entry.lng = station.lng;
     entry.element = std::move(element);
+    m_cells[entry.cell].push_back({ station.lat, station.lng, station.id, index });
 }
 
 qsizetype Catalogue::size() const
@@ -82,7 +79,7 @@ void Catalogue::insertLocked(const StationRecord &station, QByteArray element)
     const quint64 cell = cellOf(station.lat, station.lng);
     m_entries.push_back({ station.id, station.lat, station.lng, cell, std::move(element) });
     m_byId.insert(station.id, index);
-    m_cells[cell].push_back(index);
+    m_cells[cell].push_back({ station.lat, station.lng, station.id, index });
 }
 
 void Catalogue::removeFromCellLocked(int index)
@@ -90,8 +87,9 @@ void Catalogue::removeFromCellLocked(int index)
     const auto cell = m_cells.find(m_entries[size_t(index)].cell);
     if (cell == m_cells.end())
         return;
-    std::vector<int> &members = cell->second;
-    members.erase(std::remove(members.begin(), members.end(), index), members.end());
+    std::vector<Point> &members = cell->second;
+    members.erase(std::remove_if(members.begin(), members.end(), [&](const Point &p) { return p.index == index; }),
+                  members.end());
     if (members.empty())
         m_cells.erase(cell);
 }
@@ -106,6 +104,11 @@ void Catalogue::forEachInBox(double lat, double lng, double radiusKm, Visit visi
         box.minLng = -180.0;
         box.maxLng = 180.0;
     }
+    // Cells reach beyond the box; what lies outside it is farther than the
+    // radius, so it is left out before the exact distance is worked out.
+    auto inBox = [&](const Point &p) {
+        return p.lat >= box.minLat && p.lat <= box.maxLat && p.lng >= box.minLng && p.lng <= box.maxLng;
+    };
     const qint64 row0 = cellRow(box.minLat), row1 = cellRow(box.maxLat);
     const qint64 col0 = cellColumn(box.minLng), col1 = cellColumn(box.maxLng);
     const double boxCells = double(row1 - row0 + 1) * double(col1 - col0 + 1);
@@ -115,8 +118,10 @@ void Catalogue::forEachInBox(double lat, double lng, double radiusKm, Visit visi
             const qint64 row = qint64(cell) / kCellColumns, col = qint64(cell) % kCellColumns;
             if (row < row0 || row > row1 || col < col0 || col > col1)
                 continue;
-            for (int index : members)
-                visit(index);
+            for (const Point &p : members) {
+                if (inBox(p))
+                    visit(p);
+            }
         }
         return;
     }
@@ -125,8 +130,10 @@ void Catalogue::forEachInBox(double lat, double lng, double radiusKm, Visit visi
             const auto cell = m_cells.find(quint64(row * kCellColumns + col));
             if (cell == m_cells.end())
                 continue;
-            for (int index : cell->second)
-                visit(index);
+            for (const Point &p : cell->second) {
+                if (inBox(p))
+                    visit(p);
+            }
         }
     }
 }
@@ -150,11 +157,10 @@ QByteArray Catalogue::nearbyDocument(double lat, double lng, double maxKm, int m
     double radius = std::min(maxKm, kFirstRadiusKm);
     for (;;) {
         hits.clear();
-        forEachInBox(lat, lng, radius, [&](int index) {
-            const Entry &e = m_entries[size_t(index)];
-            const double km = haversineKm(lat, lng, e.lat, e.lng);
+        forEachInBox(lat, lng, radius, [&](const Point &p) {
+            const double km = haversineKm(lat, lng, p.lat, p.lng);
             if (km <= radius)
-                hits.push_back({ km, e.id, index });
+                hits.push_back({ km, p.id, p.index });
         });
         // Every station left out is farther than radius, so once the circle
         // holds the cap its nearest are the nearest overall.
@@ -170,9 +176,11 @@ QByteArray Catalogue::nearbyDocument(double lat, double lng, double maxKm, int m
         return parts.empty;
     std::partial_sort(hits.begin(), hits.begin() + qsizetype(keep), hits.end());
 
+    qsizetype bytes = parts.head.size() + parts.tail.size();
+    for (size_t i = 0; i < keep; ++i)
+        bytes += m_entries[size_t(hits[i].index)].element.size() + 32; // + Distance="..."/>
     QByteArray out;
-    out.reserve(parts.head.size() + parts.tail.size()
-                + qsizetype(keep) * (m_entries[size_t(hits.front().index)].element.size() + 40));
+    out.reserve(bytes);
     out += parts.head;
     for (size_t i = 0; i < keep; ++i) {
         out += m_entries[size_t(hits[i].index)].element;

@@ -46,6 +46,13 @@ private:
         quint64 cell;
         QByteArray element; // without the closing "/>"
     };
+    // What a search reads of each station, kept together per cell.
+    struct Point
+    {
+        double lat, lng;
+        qint64 id;
+        int index; // in m_entries
+    };
     void insertLocked(const StationRecord &station, QByteArray element);
     void removeFromCellLocked(int index);
     template<typename Visit>
@@ -53,8 +60,8 @@ private:
 
     mutable std::shared_mutex m_lock;
     std::vector<Entry> m_entries;
-    QHash<qint64, int> m_byId;                          // id -> index in m_entries
-    std::unordered_map<quint64, std::vector<int>> m_cells; // cell -> indexes
+    QHash<qint64, int> m_byId;                            // id -> index in m_entries
+    std::unordered_map<quint64, std::vector<Point>> m_cells; // cell -> its stations
 };
 
 } // namespace velmora
