@@ -153,7 +153,7 @@ struct HttpServer::Impl
           // Hashing runs below the readers' priority: with every core
           // busy checking passwords, reads still get the processor first.
           hashers(l.hashThreads > 0 ? l.hashThreads : int(std::max(1u, std::thread::hardware_concurrency())),
-                  std::size_t(std::max(1, l.hashQueue)), 10)
+                  std::size_t(std::max(1, l.hashQueue)), 19)
     {
     }
 
