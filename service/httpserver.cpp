@@ -153,7 +153,7 @@ struct HttpServer::Impl
           // Hashing runs below the readers' priority: with every core
           // busy checking passwords, reads still get the processor first.
           hashers(l.hashThreads > 0 ? l.hashThreads : int(std::max(1u, std::thread::hardware_concurrency())),
-                  std::size_t(std::max(1, l.hashQueue)), 10)
+                  std::size_t(std::max(1, l.hashQueue)), 19)
     {
     }
 
@@ -534,8 +534,34 @@ void HttpServer::Impl::waitForSessions(Clock::time_point since)
     stopTimer.async_wait([this, since](beast::error_code) { waitForSessions(since); });
 }
 
+namespace {
+
+// Raises the soft limit on open files to the hard one and keeps the
+// connection limit below it, so the limit is reached (and room made by
+// closing a waiting connection) before accept() runs out of descriptors.
+HttpLimits withinDescriptorLimit(HttpLimits limits)
+{
+    rlimit files {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return limits;
+    if (files.rlim_cur < files.rlim_max) {
+        rlimit raised = files;
+        raised.rlim_cur = files.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            files = raised;
+    }
+    constexpr rlim_t kReserve = 64; // database, log, listener, pipes
+    if (files.rlim_cur != RLIM_INFINITY) {
+        const rlim_t room = files.rlim_cur > 2 * kReserve ? files.rlim_cur - kReserve : kReserve;
+        limits.maxConnections = int(std::min<rlim_t>(rlim_t(std::max(1, limits.maxConnections)), room));
+    }
+    return limits;
+}
+
+} // namespace
+
 HttpServer::HttpServer(const Service &service, HttpLimits limits)
-    : d(std::make_unique<Impl>(service, limits))
+    : d(std::make_unique<Impl>(service, withinDescriptorLimit(limits)))
 {
 }
 
