@@ -8,6 +8,7 @@
 #include <QPixmapCache>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <QTimeZone>
 #include <QtMath>
 
 #include <algorithm>
@@ -17,27 +18,86 @@ namespace {
 constexpr int StationRowHeight = 55;
 constexpr int MaxTitleLength = 50;
 
-// When the price of one fuel was last updated, in local time; invalid when
-// the attribute is missing or not in the service's format. A row reads the
-// same date for its price cell and for its address line, so the last result
-// is kept: reading a date is the dearest step of a row.
+// The zone price dates are read in: the system's, looked up once. Asking the
+// C library for local time instead makes it check the zone file on every
+// conversion when TZ is unset, which cost more than the rest of a row. Without
+// any zone data the dates are read as UTC, as the C library does.
+const QTimeZone &localZone()
+{
+    static const QTimeZone zone = [] {
+        const QTimeZone system = QTimeZone::systemTimeZone();
+        return system.isValid() ? system : QTimeZone(0);
+    }();
+    return zone;
+}
+
+// Reads the service's "yyyy-MM-dd hh:mm:ss" exactly (no other form, no
+// surrounding blanks) into a date and a time of day; false when the text is
+// in another form or names no real date or time.
+bool readDateText(QStringView text, QDate *date, QTime *time)
+{
+    static constexpr char Pattern[] = "0000-00-00 00:00:00";
+    constexpr qsizetype Length = sizeof Pattern - 1;
+    if (text.size() != Length)
+        return false;
+    int numbers[6] = {};
+    int field = 0;
+    for (qsizetype i = 0; i < Length; ++i) {
+        const char16_t c = text[i].unicode();
+        if (Pattern[i] != '0') {
+            if (c != char16_t(Pattern[i]))
+                return false;
+            ++field;
+        } else if (c >= u'0' && c <= u'9') {
+            numbers[field] = numbers[field] * 10 + (c - u'0');
+        } else {
+            return false;
+        }
+    }
+    *date = QDate(numbers[0], numbers[1], numbers[2]);
+    *time = QTime(numbers[3], numbers[4], numbers[5]);
+    return date->isValid() && time->isValid();
+}
+
+// The instant a wall-clock date and time of the local zone stands for. A time
+// in the hour skipped when the clocks go forward names no instant of its own;
+// it is read with the offset in force before the change, which is the
+// instant one hour after it (the way a clock left unchanged would read it).
+QDateTime localInstant(const QDate &date, const QTime &time)
+{
+    const QTimeZone &zone = localZone();
+    QDateTime stamp(date, time, zone);
+    if (!stamp.isValid()) {
+        const QDateTime asUtc(date, time, Qt::UTC);
+        stamp = asUtc.addSecs(-zone.offsetFromUtc(asUtc.addDays(-1))).toTimeZone(zone);
+    }
+    return stamp;
+}
+
+// When the price of one fuel was last updated, in the local zone; invalid
+// when the attribute is missing or not in the service's format. A row reads
+// the same date for its price cell and for its address line, so the last
+// result is kept.
 QDateTime priceStamp(const QDomElement &station, const QString &fuel)
 {
     static QString lastText;
     static QDateTime lastStamp;
     const QString text = station.attribute(fuel + QStringLiteral("DateUpdated"));
     if (text.isNull() || text != lastText) {
-        lastStamp = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QDate date;
+        QTime time;
+        lastStamp = readDateText(text, &date, &time) ? localInstant(date, time) : QDateTime();
         lastText = text;
     }
     return lastStamp;
 }
 
-// Calendar days from the stamp to now, regardless of the time of day;
-// negative for a stamp in the future.
+// Calendar days from the stamp to now in the local zone, regardless of the
+// time of day; negative for a stamp in the future.
 int ageInDays(const QDateTime &stamp)
 {
-    return int(stamp.daysTo(QDateTime::currentDateTime()));
+    const QDate today = QDateTime::currentDateTimeUtc().toTimeZone(localZone()).date();
+    return int(stamp.date().daysTo(today));
 }
 
 // A price of the chosen fuel, and whether the service sent a usable one.
