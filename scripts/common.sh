@@ -9,7 +9,7 @@ VELMORA_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-positioning-dev libqt6positioning6-plugins
     libqt6sql6-sqlite libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
-    libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file
+    libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file
 )
 
 velmora_install_packages() {
