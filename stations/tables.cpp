@@ -1,11 +1,10 @@
 #include "app/mainwindow.h"
 
+#include "resources/bundleimages.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
 #include <QIcon>
-#include <QPixmap>
-#include <QPixmapCache>
 #include <QTableWidget>
 #include <QTableWidgetItem>
 #include <QTimeZone>
@@ -109,18 +108,11 @@ bool readPrice(const QDomElement &station, const QString &fuel, float *price)
     return ok && qIsFinite(*price);
 }
 
-// The star of a cheap price. Loading the image from its file costs far more
-// than the rest of a row, and a table may star thousands of rows when their
-// prices tie, so every cell shares one loaded image.
+// The star of a cheap price. A table may star thousands of rows when their
+// prices tie; their icons share the one decoded image of the bundle.
 QIcon starIcon()
 {
-    static const QString path = QStringLiteral(":/star");
-    QPixmap pixmap;
-    if (!QPixmapCache::find(path, &pixmap)) {
-        pixmap.load(path);
-        QPixmapCache::insert(path, pixmap);
-    }
-    return QIcon(pixmap);
+    return BundleImages::icon(QStringLiteral(":/star"));
 }
 
 } // namespace
