@@ -5,6 +5,7 @@
 #include "resources/bundleimages.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHash>
 #include <QIconEngine>
@@ -16,6 +17,8 @@
 #include <QPixmap>
 #include <QtPlugin>
 
+#include <memory>
+
 namespace {
 
 bool lazyIcons = true;
@@ -26,6 +29,7 @@ bool lazyIcons = true;
 struct BundleImage
 {
     bool headerRead = false;
+    QByteArray format;
     QSize storedSize;
     bool decoded = false;
     QPixmap pixmap;
@@ -47,40 +51,74 @@ ImageStore &store()
     return images;
 }
 
+// The format of an image file from its first bytes: most bundle paths have
+// no suffix.
+QByteArray formatOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    if (head == QByteArrayLiteral("\x89PNG\r\n\x1a\n"))
+        return QByteArrayLiteral("png");
+    if (head.startsWith(QByteArrayLiteral("\xff\xd8\xff")))
+        return QByteArrayLiteral("jpeg");
+    return {};
+}
+
+// A reader of the image. An image reader that has to find the format itself,
+// or that may let a plugin take it, loads every image-format plugin (and the
+// libraries behind them) to ask; with the format known it goes straight to
+// the handler Qt uses for it, built in for PNG. Files of other formats are
+// left to the reader's own detection.
+std::unique_ptr<QImageReader> readerOf(const QString &path, const QByteArray &format)
+{
+    auto reader = std::make_unique<QImageReader>(path, format);
+    reader->setAutoDetectImageFormat(format.isEmpty());
+    return reader;
+}
+
 BundleImage &headerOf(const QString &path)
 {
     BundleImage &image = store()[path];
     if (!image.headerRead) {
-        image.storedSize = QImageReader(path).size();
+        image.format = formatOf(path);
+        image.storedSize = readerOf(path, image.format)->size();
         image.headerRead = true;
     }
     return image;
 }
 
-// The decoded image, read the way Qt's own engine reads a file (first image
-// of the file, as stored).
+// The decoded image, as Qt's own engine reads a file: the first image of the
+// file, as stored.
 QPixmap decodedPixmap(const QString &path)
 {
-    BundleImage &image = store()[path];
+    BundleImage &image = headerOf(path);
     if (!image.decoded) {
-        image.pixmap = QPixmap::fromImage(QImageReader(path).read());
+        image.pixmap = QPixmap::fromImage(readerOf(path, image.format)->read());
         image.decoded = true;
         ++image.decodes;
     }
     return image.pixmap;
 }
 
-// Paths of the program's own compiled-in images; Qt keeps its own resources
-// under ":/qt-project.org/".
-bool isBundlePath(const QString &path)
+// Images compiled into the program: the bundle's, and Qt's own (the style
+// makes icons of these, some the window never shows, such as the menu bar's
+// overflow arrow).
+bool isResourcePath(const QString &path)
 {
-    return path.startsWith(QLatin1String(":/")) && !path.startsWith(QLatin1String(":/qt-project.org/"));
+    return path.startsWith(QLatin1String(":/"));
 }
 
+// Set while an engine hands its files to Qt's own engine, so that the plugin
+// below does not take them back.
+bool handingOver = false;
+
 // Records what is added to the icon and hands it to Qt's own engine only
-// when a pixmap is first needed. A bundle file added without a size (as the
-// form and QIcon(path) add it) becomes the shared decoded image; anything
-// else is passed on unchanged at that moment.
+// when a pixmap is first needed. A compiled-in file added without a size (as
+// the form and QIcon(path) add it) becomes the shared decoded image;
+// anything else (files of given sizes, pixmaps) is passed on unchanged at
+// that moment.
 class BundleIconEngine : public QIconEngine
 {
 public:
@@ -130,13 +168,24 @@ public:
         return loaded().availableSizes(mode, state);
     }
 
+    // As Qt's engine: null when nothing readable was added. A file added
+    // for a given size counts once it exists, as Qt keeps a placeholder for
+    // a size the file does not hold.
     bool isNull() override
     {
-        if (!m_loaded && m_additions.isEmpty())
-            return true;
-        if (const BundleImage *image = singleUndecodedImage())
-            return image->storedSize.isEmpty();
-        return loaded().isNull();
+        if (m_loaded)
+            return m_icon.isNull();
+        for (const Addition &a : std::as_const(m_additions)) {
+            if (!a.pixmap.isNull())
+                return false;
+            if (a.decodesLazily() && !headerOf(a.fileName).storedSize.isEmpty())
+                return false;
+            if (!a.decodesLazily() && !isResourcePath(a.fileName))
+                return loaded().isNull();
+            if (a.size.isValid() && QFile::exists(a.fileName))
+                return false;
+        }
+        return true;
     }
 
     void addFile(const QString &fileName, const QSize &size, QIcon::Mode mode, QIcon::State state) override
@@ -169,11 +218,12 @@ private:
         QIcon::Mode mode;
         QIcon::State state;
 
-        bool decodesLazily() const { return !fileName.isEmpty() && !size.isValid() && isBundlePath(fileName); }
+        bool decodesLazily() const { return !fileName.isEmpty() && !size.isValid() && isResourcePath(fileName); }
     };
 
-    // The one bundle image of an icon that has not been painted yet, when
-    // its header gave a size: questions about sizes are answered from it.
+    // The one compiled-in image of an icon that has not been painted yet,
+    // when its header gave a size: questions about sizes are answered from
+    // it.
     const BundleImage *singleUndecodedImage()
     {
         if (m_loaded || m_additions.size() != 1 || !m_additions.constFirst().decodesLazily())
@@ -186,6 +236,7 @@ private:
     {
         if (!m_loaded) {
             m_loaded = true;
+            handingOver = true;
             for (const Addition &a : std::as_const(m_additions)) {
                 if (a.decodesLazily())
                     m_icon.addPixmap(decodedPixmap(a.fileName), a.mode, a.state);
@@ -194,6 +245,7 @@ private:
                 else
                     m_icon.addFile(a.fileName, a.size, a.mode, a.state);
             }
+            handingOver = false;
             m_additions.clear();
         }
         return m_icon;
@@ -207,7 +259,8 @@ private:
 } // namespace
 
 // Chosen by QIcon for PNG and JPEG files (by suffix, or by content for the
-// bundle's names without one); other files are left to Qt's own engine.
+// bundle's names without one); files outside the resources are left to Qt's
+// own engine.
 class BundleImagePlugin : public QIconEnginePlugin
 {
     Q_OBJECT
@@ -215,7 +268,7 @@ class BundleImagePlugin : public QIconEnginePlugin
 public:
     QIconEngine *create(const QString &fileName) override
     {
-        if (!lazyIcons || !isBundlePath(fileName))
+        if (!lazyIcons || handingOver || !isResourcePath(fileName))
             return nullptr;
         return new BundleIconEngine;
     }
@@ -225,7 +278,7 @@ namespace BundleImages {
 
 QIcon icon(const QString &path)
 {
-    if (!lazyIcons || !isBundlePath(path))
+    if (!lazyIcons || !isResourcePath(path))
         return QIcon(path);
     auto *engine = new BundleIconEngine;
     engine->addFile(path, QSize(), QIcon::Normal, QIcon::Off);
