@@ -30,8 +30,9 @@ long peakRssKiB()
 
 void benchParse(MainWindow &window)
 {
-    std::printf("%-34s %12s %12s %8s %14s\n", "parse+fill nearby reply", "ours (ms)", "floor (ms)", "ratio",
-                "ours/station");
+    const QByteArray tz = qgetenv("TZ");
+    const QByteArray title = "parse+fill nearby reply, TZ " + (qEnvironmentVariableIsSet("TZ") ? "=" + tz : "unset");
+    std::printf("%-34s %12s %12s %8s %14s\n", title.constData(), "ours (ms)", "floor (ms)", "ratio", "ours/station");
     for (int count : {100, 1000, 10000}) {
         const QByteArray body = bench::stationsDocument(count);
         const int runs = count >= 10000 ? 7 : 21;
