@@ -58,45 +58,51 @@ bool readDateText(QStringView text, QDate *date, QTime *time)
     return date->isValid() && time->isValid();
 }
 
-// The instant a wall-clock date and time of the local zone stands for. A time
-// in the hour skipped when the clocks go forward names no instant of its own;
-// it is read with the offset in force before the change, which is the
-// instant one hour after it (the way a clock left unchanged would read it).
-QDateTime localInstant(const QDate &date, const QTime &time)
+// The local calendar day of a wall-clock date and time of the local zone. A
+// time in the hour skipped when the clocks go forward names no instant of its
+// own; it is read with the offset in force before the change, as the instant
+// one hour after it (which a skipped hour ending at midnight puts on the next
+// day). Works on offsets alone: a QDateTime in a zone allocates.
+QDate localDay(const QDate &date, const QTime &time)
 {
     const QTimeZone &zone = localZone();
-    QDateTime stamp(date, time, zone);
-    if (!stamp.isValid()) {
-        const QDateTime asUtc(date, time, Qt::UTC);
-        stamp = asUtc.addSecs(-zone.offsetFromUtc(asUtc.addDays(-1))).toTimeZone(zone);
-    }
-    return stamp;
+    const QDateTime wall(date, time, Qt::UTC);
+    const int before = zone.offsetFromUtc(wall.addDays(-1));
+    const int after = zone.offsetFromUtc(wall.addDays(1));
+    if (before == after)
+        return date;
+    const QDateTime readBefore = wall.addSecs(-before);
+    const int offsetThen = zone.offsetFromUtc(readBefore);
+    if (offsetThen == before || zone.offsetFromUtc(wall.addSecs(-after)) == after)
+        return date;
+    return readBefore.addSecs(offsetThen).date();
 }
 
-// When the price of one fuel was last updated, in the local zone; invalid
-// when the attribute is missing or not in the service's format. A row reads
-// the same date for its price cell and for its address line, so the last
-// result is kept.
-QDateTime priceStamp(const QDomElement &station, const QString &fuel)
+// The day on which the price of one fuel was last updated, in the local
+// zone; invalid when the attribute is missing or not in the service's
+// format. A row reads the same date for its price cell and for its address
+// line, so the last result is kept.
+QDate priceDay(const QDomElement &station, const QString &fuel)
 {
     static QString lastText;
-    static QDateTime lastStamp;
+    static QDate lastDay;
     const QString text = station.attribute(fuel + QStringLiteral("DateUpdated"));
     if (text.isNull() || text != lastText) {
         QDate date;
         QTime time;
-        lastStamp = readDateText(text, &date, &time) ? localInstant(date, time) : QDateTime();
+        lastDay = readDateText(text, &date, &time) ? localDay(date, time) : QDate();
         lastText = text;
     }
-    return lastStamp;
+    return lastDay;
 }
 
-// Calendar days from the stamp to now in the local zone, regardless of the
-// time of day; negative for a stamp in the future.
-int ageInDays(const QDateTime &stamp)
+// Calendar days from the day to today in the local zone; negative for a day
+// in the future.
+int ageInDays(const QDate &day)
 {
-    const QDate today = QDateTime::currentDateTimeUtc().toTimeZone(localZone()).date();
-    return int(stamp.date().daysTo(today));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDate today = now.addSecs(localZone().offsetFromUtc(now)).date();
+    return int(day.daysTo(today));
 }
 
 // A price of the chosen fuel, and whether the service sent a usable one.
@@ -158,9 +164,9 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
             address += QStringLiteral(" - ") + QString::number(double(distance.toFloat()), 'f', 2)
                        + QStringLiteral(" km ");
 
-        const QDateTime stamp = priceStamp(station, fuel);
-        if (stamp.isValid()) {
-            const int age = ageInDays(stamp);
+        const QDate day = priceDay(station, fuel);
+        if (day.isValid()) {
+            const int age = ageInDays(day);
             address += QStringLiteral(" - ") + QString::number(age)
                        + (age == 1 ? QStringLiteral(" day") : QStringLiteral(" days"));
         } else {
@@ -202,11 +208,11 @@ float MainWindow::cheapPriceThreshold(const QDomNodeList &stations, const QStrin
 void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, int row, int column,
                                const QString &fuel, float threshold)
 {
-    const QDateTime stamp = priceStamp(station, fuel);
+    const QDate day = priceDay(station, fuel);
     auto *item = new QTableWidgetItem(station.attribute(fuel + QStringLiteral("Price")));
 
     const int staleLimit = ui->stalePriceDays->currentText().toInt();
-    if (!stamp.isValid() || ageInDays(stamp) >= staleLimit) {
+    if (!day.isValid() || ageInDays(day) >= staleLimit) {
         item->setData(SubtitleRole, QStringLiteral("Stale"));
     } else {
         float price = 0;
@@ -220,11 +226,11 @@ void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, 
 // callers that must tell it apart ask priceDateKnown.
 int MainWindow::priceAgeDays(const QDomElement &station, const QString &fuel)
 {
-    const QDateTime stamp = priceStamp(station, fuel);
-    return stamp.isValid() ? ageInDays(stamp) : 0;
+    const QDate day = priceDay(station, fuel);
+    return day.isValid() ? ageInDays(day) : 0;
 }
 
 bool MainWindow::priceDateKnown(const QDomElement &station, const QString &fuel)
 {
-    return priceStamp(station, fuel).isValid();
+    return priceDay(station, fuel).isValid();
 }
