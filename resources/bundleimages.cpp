@@ -21,11 +21,13 @@
 
 namespace {
 
+// Whether icons made from now on decode lazily (BundleImages::setLazy).
 bool lazyIcons = true;
 
-// What the process knows about one bundle image: the size its header gives
-// (read once, invalid when the file cannot be read) and, after the first
-// paint of any of its icons, the decoded image that every icon of it shares.
+// What the process knows about one compiled-in image: its format and the
+// size its header gives (read once, invalid when the file cannot be read)
+// and, after the first paint of any of its icons, the decoded image that
+// every icon of it shares.
 struct BundleImage
 {
     bool headerRead = false;
@@ -78,6 +80,8 @@ std::unique_ptr<QImageReader> readerOf(const QString &path, const QByteArray &fo
     return reader;
 }
 
+// The image's entry with its header read. (A reference into the store: use
+// it before the store grows.)
 BundleImage &headerOf(const QString &path)
 {
     BundleImage &image = store()[path];
