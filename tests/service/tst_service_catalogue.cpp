@@ -130,6 +130,7 @@ void TestServiceCatalogue::attributeValuesAreEscaped()
     q.addBindValue(name);
     q.addBindValue(QStringLiteral("Line\u0001with control"));
     QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+    QVERIFY(f.service->reloadCatalogue());
 
     const Response r = f.api("getStationById.php?id=5000");
     for (const char *escaped : { "&amp;", "&quot;Best&quot;", "&lt;Co", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x9a\x97" })
