@@ -75,7 +75,7 @@ void benchPaint(MainWindow &window)
     };
     QAbstractItemDelegate *ours = table->itemDelegate();
     QStyledItemDelegate plain;
-    // Rounds of 20 repaints with each delegate in turn (105 each); the
+    // Rounds of 21 repaints with each delegate in turn (105 each); the
     // repaint after a change of delegate, which lays the items out again, is
     // not counted.
     std::vector<double> oursSamples, plainSamples;
