@@ -1,10 +1,11 @@
-// Runs two start-up probes alternately N times each (offscreen platform, a
-// fresh settings store) and prints the median and spread of process start
-// to first paint for both, and their ratio.
-//   bench_startup PROBE FLOOR_PROBE [RUNS]
+// Runs start-up probes in turn, RUNS times each (offscreen platform, a fresh
+// settings store), and prints the median and spread of process start to
+// first paint for each, and the ratio of ours (the first) to every floor.
+//   bench_startup RUNS PROBE FLOOR_PROBE [FLOOR_PROBE...]
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -37,40 +38,62 @@ Stats stats(std::vector<double> v)
     return {at(0.5), at(0.1), at(0.9)};
 }
 
+// "bench_launch_label" -> "label": the probe's name without its prefix.
+QString probeName(const QString &program)
+{
+    QString name = program.section(QLatin1Char('/'), -1);
+    if (name.startsWith(QLatin1String("bench_launch_")))
+        name.remove(0, int(qstrlen("bench_launch_")));
+    return name;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: bench_startup PROBE FLOOR_PROBE [RUNS]\n");
+    if (argc < 4 || atoi(argv[1]) < 1) {
+        std::fprintf(stderr, "usage: bench_startup RUNS PROBE FLOOR_PROBE [FLOOR_PROBE...]\n");
         return 2;
     }
-    const QString probe = QString::fromLocal8Bit(argv[1]);
-    const QString floorProbe = QString::fromLocal8Bit(argv[2]);
-    const int runs = argc > 3 ? atoi(argv[3]) : 30;
+    const int runs = atoi(argv[1]);
+    QStringList probes; // ours first, then the floors
+    for (int i = 2; i < argc; ++i)
+        probes << QString::fromLocal8Bit(argv[i]);
 
     QTemporaryDir config;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
 
-    std::vector<double> ours, floor;
-    for (int i = 0; i < 3; ++i) { // warm the page cache
-        runOnce(probe, env);
-        runOnce(floorProbe, env);
+    std::vector<std::vector<double>> times(size_t(probes.size()));
+    for (int i = 0; i < 3; ++i) // warm the page cache
+        for (const QString &probe : std::as_const(probes))
+            runOnce(probe, env);
+    // One run of every probe per round, starting with a different one each
+    // round, so no probe always follows the same neighbour.
+    for (int round = 0; round < runs; ++round) {
+        for (qsizetype k = 0; k < probes.size(); ++k) {
+            const qsizetype p = (round + k) % probes.size();
+            const double ms = runOnce(probes.at(p), env);
+            if (ms < 0)
+                return 1;
+            times[size_t(p)].push_back(ms);
+        }
     }
-    for (int i = 0; i < runs; ++i) {
-        const double a = runOnce(probe, env);
-        const double b = runOnce(floorProbe, env);
-        if (a < 0 || b < 0)
-            return 1;
-        ours.push_back(a);
-        floor.push_back(b);
+
+    const Stats ours = stats(times[0]);
+    std::printf("%-34s %12s %17s %8s   (offscreen, %d runs each)\n", "start-up to first paint", "median (ms)",
+                "p10-p90 (ms)", "ours /", runs);
+    for (qsizetype p = 0; p < probes.size(); ++p) {
+        const Stats s = stats(times[size_t(p)]);
+        const QString label = (p == 0 ? QStringLiteral("  ours: ") : QStringLiteral("  floor: ")) + probeName(probes.at(p));
+        char spread[32];
+        std::snprintf(spread, sizeof spread, "%.1f-%.1f", s.p10, s.p90);
+        if (p == 0)
+            std::printf("%-34s %12.1f %17s\n", qPrintable(label), s.median, spread);
+        else
+            std::printf("%-34s %12.1f %17s %7.2fx\n", qPrintable(label), s.median, spread, ours.median / s.median);
     }
-    const Stats o = stats(ours), f = stats(floor);
-    std::printf("%-34s %12s %12s %8s\n", "start-up to first paint", "ours (ms)", "floor (ms)", "ratio");
-    std::printf("%-34s %12.1f %12.1f %7.2fx   (p10-p90: %.1f-%.1f vs %.1f-%.1f, %d runs)\n",
-                "  offscreen, median", o.median, f.median, o.median / f.median, o.p10, o.p90, f.p10, f.p90, runs);
     return 0;
 }

@@ -15,23 +15,38 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace bench {
 
-// Median wall time of `runs` calls of fn, in microseconds.
-inline double medianMicros(int runs, const std::function<void()> &fn)
+// Wall time of one call of fn, in microseconds.
+inline double elapsedMicros(const std::function<void()> &fn)
 {
-    std::vector<double> samples;
-    samples.reserve(size_t(runs));
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer t;
-        t.start();
-        fn();
-        samples.push_back(double(t.nsecsElapsed()) / 1000.0);
-    }
+    QElapsedTimer t;
+    t.start();
+    fn();
+    return double(t.nsecsElapsed()) / 1000.0;
+}
+
+inline double median(std::vector<double> samples)
+{
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
+}
+
+// Medians of `runs` calls each of ours and floor, in microseconds, the two
+// called in turn so that a change in the machine's load while they run
+// weighs on both alike.
+inline std::pair<double, double> medianMicrosInTurn(int runs, const std::function<void()> &ours,
+                                                    const std::function<void()> &floor)
+{
+    std::vector<double> a, b;
+    for (int i = 0; i < runs; ++i) {
+        a.push_back(elapsedMicros(ours));
+        b.push_back(elapsedMicros(floor));
+    }
+    return {median(a), median(b)};
 }
 
 // A nearby-search reply with `count` stations, dated within the last weeks so

@@ -2,7 +2,7 @@
 # Builds the benchmarks in their own build directory and runs them all,
 # printing one table per benchmark. Each line compares our code with its
 # floor measured in the same run.
-#   bench/run.sh [service]  (only the service part with "service";
+#   bench/run.sh [client|service]  (only that part;
 #                            VELMORA_BENCH_BUILD_DIR overrides the build dir,
 #                            WRK_SECONDS the length of each load run,
 #                            VELMORA_BENCH_BASELINE=<commit> adds that
@@ -21,8 +21,9 @@ fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
 SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_propagation velmora-service velmora-service-bench-nearby)
-CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_empty bench_startup)
+CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_empty bench_launch_label bench_startup)
 [ "${1:-}" = service ] && CLIENT_TARGETS=()
+[ "${1:-}" = client ] && SERVICE_TARGETS=()
 cmake --build "$BUILD" -j"$(nproc)" --target "${CLIENT_TARGETS[@]}" "${SERVICE_TARGETS[@]}" >/dev/null
 B="$BUILD/bench"
 SERVICE="$BUILD/service/velmora-service"
@@ -30,15 +31,22 @@ SERVICE="$BUILD/service/velmora-service"
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB RAM, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 if [ "${1:-}" != service ]; then
-"$B/bench_client" parse 2>/dev/null
+# Price dates are converted to local time: once with TZ unset, as on most
+# desktops (the zone then comes from /etc/localtime), once with it set.
+env -u TZ "$B/bench_client" parse 2>/dev/null
+echo
+TZ=Europe/Dublin "$B/bench_client" parse 2>/dev/null
 echo
 "$B/bench_client" paint 2>/dev/null
 echo
 "$B/bench_client" rss 2>/dev/null
 echo
-"$B/bench_startup" "$B/bench_launch_velmora" "$B/bench_launch_empty" 30 2>/dev/null
+# Start-up against two floors: an empty window holding the client's loopback
+# socket, and a window with one label (the font database, no network).
+"$B/bench_startup" 30 "$B/bench_launch_velmora" "$B/bench_launch_empty" "$B/bench_launch_label" 2>/dev/null
 echo
 fi
+[ "${1:-}" = client ] && exit 0 # bench/run.sh client: the client's benchmarks only
 
 # Service: request rate and latency with wrk on loopback, one connection set
 # per operation, at two catalogue sizes, on SQLite and on PostgreSQL, next to

@@ -1,13 +1,13 @@
 #include "app/mainwindow.h"
 
+#include "resources/bundleimages.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
 #include <QIcon>
-#include <QPixmap>
-#include <QPixmapCache>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <QTimeZone>
 #include <QtMath>
 
 #include <algorithm>
@@ -17,27 +17,92 @@ namespace {
 constexpr int StationRowHeight = 55;
 constexpr int MaxTitleLength = 50;
 
-// When the price of one fuel was last updated, in local time; invalid when
-// the attribute is missing or not in the service's format. A row reads the
-// same date for its price cell and for its address line, so the last result
-// is kept: reading a date is the dearest step of a row.
-QDateTime priceStamp(const QDomElement &station, const QString &fuel)
+// The zone price dates are read in: the system's, looked up once. Asking the
+// C library for local time instead makes it check the zone file on every
+// conversion when TZ is unset, which cost more than the rest of a row. Without
+// any zone data the dates are read as UTC, as the C library does.
+const QTimeZone &localZone()
 {
-    static QString lastText;
-    static QDateTime lastStamp;
-    const QString text = station.attribute(fuel + QStringLiteral("DateUpdated"));
-    if (text.isNull() || text != lastText) {
-        lastStamp = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        lastText = text;
-    }
-    return lastStamp;
+    static const QTimeZone zone = [] {
+        const QTimeZone system = QTimeZone::systemTimeZone();
+        return system.isValid() ? system : QTimeZone(0);
+    }();
+    return zone;
 }
 
-// Calendar days from the stamp to now, regardless of the time of day;
-// negative for a stamp in the future.
-int ageInDays(const QDateTime &stamp)
+// Reads the service's "yyyy-MM-dd hh:mm:ss" exactly (no other form, no
+// surrounding blanks) into a date and a time of day; false when the text is
+// in another form or names no real date or time.
+bool readDateText(QStringView text, QDate *date, QTime *time)
 {
-    return int(stamp.daysTo(QDateTime::currentDateTime()));
+    static constexpr char Pattern[] = "0000-00-00 00:00:00";
+    constexpr qsizetype Length = sizeof Pattern - 1;
+    if (text.size() != Length)
+        return false;
+    int numbers[6] = {};
+    int field = 0;
+    for (qsizetype i = 0; i < Length; ++i) {
+        const char16_t c = text[i].unicode();
+        if (Pattern[i] != '0') {
+            if (c != char16_t(Pattern[i]))
+                return false;
+            ++field;
+        } else if (c >= u'0' && c <= u'9') {
+            numbers[field] = numbers[field] * 10 + (c - u'0');
+        } else {
+            return false;
+        }
+    }
+    *date = QDate(numbers[0], numbers[1], numbers[2]);
+    *time = QTime(numbers[3], numbers[4], numbers[5]);
+    return date->isValid() && time->isValid();
+}
+
+// The local calendar day of a wall-clock date and time of the local zone. A
+// time in the hour skipped when the clocks go forward names no instant of its
+// own; it is read with the offset in force before the change, as the instant
+// one hour after it (which a skipped hour ending at midnight puts on the next
+// day). Works on offsets alone: a QDateTime in a zone allocates.
+QDate localDay(const QDate &date, const QTime &time)
+{
+    const QTimeZone &zone = localZone();
+    const QDateTime wall(date, time, Qt::UTC);
+    const int before = zone.offsetFromUtc(wall.addDays(-1));
+    const int after = zone.offsetFromUtc(wall.addDays(1));
+    if (before == after)
+        return date;
+    const QDateTime readBefore = wall.addSecs(-before);
+    const int offsetThen = zone.offsetFromUtc(readBefore);
+    if (offsetThen == before || zone.offsetFromUtc(wall.addSecs(-after)) == after)
+        return date;
+    return readBefore.addSecs(offsetThen).date();
+}
+
+// The day on which the price of one fuel was last updated, in the local
+// zone; invalid when the attribute is missing or not in the service's
+// format. A row reads the same date for its price cell and for its address
+// line, so the last result is kept.
+QDate priceDay(const QDomElement &station, const QString &fuel)
+{
+    static QString lastText;
+    static QDate lastDay;
+    const QString text = station.attribute(fuel + QStringLiteral("DateUpdated"));
+    if (text.isNull() || text != lastText) {
+        QDate date;
+        QTime time;
+        lastDay = readDateText(text, &date, &time) ? localDay(date, time) : QDate();
+        lastText = text;
+    }
+    return lastDay;
+}
+
+// Calendar days from the day to today in the local zone; negative for a day
+// in the future.
+int ageInDays(const QDate &day)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDate today = now.addSecs(localZone().offsetFromUtc(now)).date();
+    return int(day.daysTo(today));
 }
 
 // A price of the chosen fuel, and whether the service sent a usable one.
@@ -49,18 +114,11 @@ bool readPrice(const QDomElement &station, const QString &fuel, float *price)
     return ok && qIsFinite(*price);
 }
 
-// The star of a cheap price. Loading the image from its file costs far more
-// than the rest of a row, and a table may star thousands of rows when their
-// prices tie, so every cell shares one loaded image.
+// The star of a cheap price. A table may star thousands of rows when their
+// prices tie; their icons share the one decoded image of the bundle.
 QIcon starIcon()
 {
-    static const QString path = QStringLiteral(":/star");
-    QPixmap pixmap;
-    if (!QPixmapCache::find(path, &pixmap)) {
-        pixmap.load(path);
-        QPixmapCache::insert(path, pixmap);
-    }
-    return QIcon(pixmap);
+    return BundleImages::icon(QStringLiteral(":/star"));
 }
 
 } // namespace
@@ -106,9 +164,9 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
             address += QStringLiteral(" - ") + QString::number(double(distance.toFloat()), 'f', 2)
                        + QStringLiteral(" km ");
 
-        const QDateTime stamp = priceStamp(station, fuel);
-        if (stamp.isValid()) {
-            const int age = ageInDays(stamp);
+        const QDate day = priceDay(station, fuel);
+        if (day.isValid()) {
+            const int age = ageInDays(day);
             address += QStringLiteral(" - ") + QString::number(age)
                        + (age == 1 ? QStringLiteral(" day") : QStringLiteral(" days"));
         } else {
@@ -150,11 +208,11 @@ float MainWindow::cheapPriceThreshold(const QDomNodeList &stations, const QStrin
 void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, int row, int column,
                                const QString &fuel, float threshold)
 {
-    const QDateTime stamp = priceStamp(station, fuel);
+    const QDate day = priceDay(station, fuel);
     auto *item = new QTableWidgetItem(station.attribute(fuel + QStringLiteral("Price")));
 
     const int staleLimit = ui->stalePriceDays->currentText().toInt();
-    if (!stamp.isValid() || ageInDays(stamp) >= staleLimit) {
+    if (!day.isValid() || ageInDays(day) >= staleLimit) {
         item->setData(SubtitleRole, QStringLiteral("Stale"));
     } else {
         float price = 0;
@@ -168,11 +226,11 @@ void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, 
 // callers that must tell it apart ask priceDateKnown.
 int MainWindow::priceAgeDays(const QDomElement &station, const QString &fuel)
 {
-    const QDateTime stamp = priceStamp(station, fuel);
-    return stamp.isValid() ? ageInDays(stamp) : 0;
+    const QDate day = priceDay(station, fuel);
+    return day.isValid() ? ageInDays(day) : 0;
 }
 
 bool MainWindow::priceDateKnown(const QDomElement &station, const QString &fuel)
 {
-    return priceStamp(station, fuel).isValid();
+    return priceDay(station, fuel).isValid();
 }

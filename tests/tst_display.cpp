@@ -1,6 +1,8 @@
 // The window comes up on a real display platform (run under Xvfb by ctest
-// when it is available) as well as offscreen, and shows its form.
+// when it is available) as well as offscreen, and shows its form; its images
+// look the same whether decoded on first paint or by Qt's own icon engine.
 #include "app/mainwindow.h"
+#include "resources/bundleimages.h"
 #include "support/windowenvironment.h"
 
 #include <QGuiApplication>
@@ -15,6 +17,10 @@ class tst_Display : public QObject
     Q_OBJECT
 private slots:
     void windowIsExposedAndPainted();
+    void imagesDecodedWhenShownLookTheSame();
+
+private:
+    QImage firstScreen(bool lazyImages);
 };
 
 void tst_Display::windowIsExposedAndPainted()
@@ -44,6 +50,56 @@ void tst_Display::windowIsExposedAndPainted()
             varied = shot.pixel(x, y) != first;
     QVERIFY(varied);
     QCOMPARE(env.modals.count(), 0);
+}
+
+// The first screen as the user sees it, with the county list filled; a null
+// image when it did not come up.
+QImage tst_Display::firstScreen(bool lazyImages)
+{
+    BundleImages::setLazy(lazyImages);
+    WindowEnvironment env;
+    env.server.setResponse("getCounties", Response::ok("<counties><county Name=\"Cork\"/></counties>"));
+    MainWindow window;
+    window.resize(800, 480);
+    window.show();
+    auto *counties = window.findChild<QListWidget *>(QStringLiteral("countyList"));
+    const bool shown = env.ready() && QTest::qWaitForWindowExposed(&window)
+                       && QTest::qWaitFor([&] { return counties->count() == 1; });
+    BundleImages::setLazy(true);
+    return shown ? window.grab().toImage() : QImage();
+}
+
+void tst_Display::imagesDecodedWhenShownLookTheSame()
+{
+    const QImage qtsOwn = firstScreen(false);
+    const QImage lazy = firstScreen(true);
+    QVERIFY(!qtsOwn.isNull());
+    QCOMPARE(lazy, qtsOwn);
+    // The tabs' images have been decoded once for all windows so far; the
+    // station page's have not been decoded at all.
+    for (const char *shown : {":/Ireland", ":/icon/satellite.png", ":/star", ":/icon/settings.png"})
+        QCOMPARE(BundleImages::decodeCount(shown), 1);
+    for (const char *hidden : {":/add", ":/greenbar", ":/GreenTick", ":/Back"})
+        QCOMPARE(BundleImages::decodeCount(hidden), 0);
+
+    // Sizes are answered from the stored image before it is decoded, and
+    // pixmaps in every mode, smaller and larger than stored, as Qt's own.
+    const QList<QSize> sizes{{51, 51}, {20, 32}, {1000, 100}, {1000, 1000}};
+    for (const QString path : {":/add", ":/icon/satellite.png", ":/Shell", ":/nothing-here"}) {
+        BundleImages::setLazy(false);
+        const QIcon own(path);
+        BundleImages::setLazy(true);
+        const QIcon lazyIcon(path);
+        QCOMPARE(lazyIcon.isNull(), own.isNull());
+        QCOMPARE(lazyIcon.availableSizes(), own.availableSizes());
+        for (const QSize &size : sizes)
+            QCOMPARE(lazyIcon.actualSize(size), own.actualSize(size));
+        for (const QSize &size : sizes)
+            for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Selected})
+                QCOMPARE(lazyIcon.pixmap(size, mode).toImage(), own.pixmap(size, mode).toImage());
+        QCOMPARE(BundleImages::icon(path).pixmap(20).toImage(), own.pixmap(20).toImage());
+        QCOMPARE(BundleImages::decodeCount(path), 1);
+    }
 }
 
 QTEST_MAIN(tst_Display)

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimeZone>
 
 using namespace StationFixture;
 using TestSupport::Response;
@@ -67,7 +68,7 @@ private slots:
     void areaRepliesAddSortedNames();
     void starsAndStaleMarks_data();
     void starsAndStaleMarks();
-    void ageInAddressLine();
+    void priceDateAges();
     void unknownPriceDateIsStale();
     void titleAndDistance();
     void dieselColumnsAndRowLayout();
@@ -175,26 +176,57 @@ void TstStationData::starsAndStaleMarks()
         QCOMPARE(table->item(i, 2)->text(), prices.at(i));
 }
 
-void TstStationData::ageInAddressLine()
+// Price dates are wall-clock times of the local zone (this suite runs in
+// Europe/Dublin); the age is counted in calendar days to today, in the
+// address line of the tables and on the station page.
+void TstStationData::priceDateAges()
 {
+    const QDate today = QDate::currentDate();
+    const QString format = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    const auto daysSince = [today](const QDate &date) { return QString::number(date.daysTo(today)) + " days"; };
+    const struct
+    {
+        QString date;
+        QString age;
+    } cases[] = {
+        {dateDaysAgo(0), "0 days"},
+        {dateDaysAgo(1), "1 day"},
+        {dateDaysAgo(2), "2 days"},
+        {dateDaysAgo(-1), "-1 days"},
+        {dateDaysAgo(45), "45 days"},
+        // A second before midnight yesterday is already a day old; midnight
+        // today is not.
+        {QDateTime(today.addDays(-1), QTime(23, 59, 59)).toString(format), "1 day"},
+        {QDateTime(today, QTime(0, 0)).toString(format), "0 days"},
+        // The hour skipped when the clocks go forward (read one hour later)
+        // and the hour repeated when they go back are real dates.
+        {"2025-03-30 01:30:00", daysSince(QDate(2025, 3, 30))},
+        {"2025-10-26 01:30:00", daysSince(QDate(2025, 10, 26))},
+        {"2025-02-29 12:00:00", "age unknown"},
+    };
+    QCOMPARE(QTimeZone::systemTimeZoneId(), QByteArray("Europe/Dublin"));
+
     Harness h;
     QVERIFY(h.start());
     h.chooseFuel(QStringLiteral("Petrol"), QStringLiteral("100"));
-    QVERIFY(serveArea(h, {petrol("a", "1.3", 0), petrol("b", "1.3", 1), petrol("c", "1.3", 2),
-                          petrol("d", "1.3", -1), petrol("e", "1.3", 45)}));
+    QList<Station> stations;
+    for (const auto &c : cases) {
+        stations << petrol(QString::number(stations.size()), "1.3");
+        stations.last().petrolDate = c.date;
+    }
+    QVERIFY(serveArea(h, stations));
     QTableWidget *table = h.ui()->areaStationTable;
-    QCOMPARE(subtitle(table, 0, 1), QStringLiteral("Main Street - 0 days"));
-    QCOMPARE(subtitle(table, 1, 1), QStringLiteral("Main Street - 1 day"));
-    QCOMPARE(subtitle(table, 2, 1), QStringLiteral("Main Street - 2 days"));
-    QCOMPARE(subtitle(table, 3, 1), QStringLiteral("Main Street - -1 days"));
-    QCOMPARE(subtitle(table, 4, 1), QStringLiteral("Main Street - 45 days"));
+    for (int row = 0; row < stations.size(); ++row)
+        QCOMPARE(subtitle(table, row, 1), QStringLiteral("Main Street - ") + cases[row].age);
 
-    // The price date an hour before midnight yesterday is already a day old.
-    Station late = petrol("f", "1.3");
-    late.petrolDate = QDateTime(QDate::currentDate().addDays(-1), QTime(23, 59, 59))
-                          .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY(serveArea(h, {late}));
-    QCOMPARE(subtitle(table, 0, 1), QStringLiteral("Main Street - 1 day"));
+    // The station page reads the skipped hour the same way.
+    const QString path = QStringLiteral("getStationById");
+    h.window->currentStationId = QStringLiteral("7");
+    Station page = petrol("7", "1.3");
+    page.petrolDate = QStringLiteral("2025-03-30 01:30:00");
+    h.server.setResponse(path, Response::ok(stationsDoc({page})));
+    QVERIFY(h.request(Catalogue::stationById(QStringLiteral("7")), path));
+    QCOMPARE(h.ui()->petrolAgeLabel->text(), daysSince(QDate(2025, 3, 30)) + " old");
 }
 
 void TstStationData::unknownPriceDateIsStale()
