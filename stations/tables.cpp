@@ -11,6 +11,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -63,6 +64,44 @@ QIcon starIcon()
     return QIcon(pixmap);
 }
 
+// A cell of a station row: it can be selected and tapped, never edited.
+QTableWidgetItem *stationItem(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
+}
+
+// The station a table's selection is on: whether there is a selection, and
+// the id in column 0 of its row.
+std::pair<bool, QString> selectedStation(const QTableWidget *table)
+{
+    const QModelIndexList selected = table->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return {false, QString()};
+    const QTableWidgetItem *id = table->item(selected.first().row(), 0);
+    return {true, id ? id->text() : QString()};
+}
+
+// Puts the selection back on the row of the station it was on before a
+// refill, or clears it when that station has left the list: a selection kept
+// by row number would point at another station.
+void reselectStation(QTableWidget *table, const std::pair<bool, QString> &before)
+{
+    if (!before.first)
+        return;
+    if (!before.second.isEmpty()) {
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem *id = table->item(row, 0);
+            if (id && id->text() == before.second) {
+                table->selectRow(row);
+                return;
+            }
+        }
+    }
+    table->clearSelection();
+}
+
 } // namespace
 
 // Rebuilds one station table from the station elements of a reply: one row
@@ -80,6 +119,8 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     for (int i = 0; i < count; ++i)
         stations.append(nodes.item(i).toElement());
 
+    const std::pair<bool, QString> selectedBefore = selectedStation(table);
+
     // No repaint per cell while thousands of items go in.
     const bool updatesWereEnabled = table->updatesEnabled();
     table->setUpdatesEnabled(false);
@@ -91,7 +132,7 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
         const QDomElement &station = stations.at(row);
         table->setRowHeight(row, StationRowHeight);
 
-        table->setItem(row, 0, new QTableWidgetItem(station.attribute(QStringLiteral("ID"))));
+        table->setItem(row, 0, stationItem(station.attribute(QStringLiteral("ID"))));
         makePriceCell(station, table, row, 2, fuel, threshold);
 
         const QString name = station.attribute(QStringLiteral("name"));
@@ -115,12 +156,13 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
             address += QStringLiteral(" - age unknown");
         }
 
-        auto *titleItem = new QTableWidgetItem(title);
+        auto *titleItem = stationItem(title);
         titleItem->setData(SubtitleRole, address);
         table->setItem(row, 1, titleItem);
     }
 
     table->setColumnWidth(0, 0);
+    reselectStation(table, selectedBefore);
     table->setUpdatesEnabled(updatesWereEnabled);
 }
 
@@ -151,7 +193,7 @@ void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, 
                                const QString &fuel, float threshold)
 {
     const QDateTime stamp = priceStamp(station, fuel);
-    auto *item = new QTableWidgetItem(station.attribute(fuel + QStringLiteral("Price")));
+    auto *item = stationItem(station.attribute(fuel + QStringLiteral("Price")));
 
     const int staleLimit = ui->stalePriceDays->currentText().toInt();
     if (!stamp.isValid() || ageInDays(stamp) >= staleLimit) {
