@@ -11,7 +11,6 @@
 #include <QtMath>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -72,31 +71,24 @@ QTableWidgetItem *stationItem(const QString &text)
     return item;
 }
 
-// The station a table's selection is on: whether there is a selection, and
-// the id in column 0 of its row.
-std::pair<bool, QString> selectedStation(const QTableWidget *table)
+// The id in column 0 of the selected row; empty when nothing is selected.
+QString selectedStationId(const QTableWidget *table)
 {
     const QModelIndexList selected = table->selectionModel()->selectedIndexes();
-    if (selected.isEmpty())
-        return {false, QString()};
-    const QTableWidgetItem *id = table->item(selected.first().row(), 0);
-    return {true, id ? id->text() : QString()};
+    const QTableWidgetItem *id = selected.isEmpty() ? nullptr : table->item(selected.first().row(), 0);
+    return id ? id->text() : QString();
 }
 
 // Puts the selection back on the row of the station it was on before a
-// refill, or clears it when that station has left the list: a selection kept
-// by row number would point at another station.
-void reselectStation(QTableWidget *table, const std::pair<bool, QString> &before)
+// refill, or clears it when that station has left the list (or nothing was
+// selected): a selection kept by row number would point at another station.
+void reselectStation(QTableWidget *table, const QString &id)
 {
-    if (!before.first)
-        return;
-    if (!before.second.isEmpty()) {
-        for (int row = 0; row < table->rowCount(); ++row) {
-            const QTableWidgetItem *id = table->item(row, 0);
-            if (id && id->text() == before.second) {
-                table->selectRow(row);
-                return;
-            }
+    for (int row = 0; !id.isEmpty() && row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->item(row, 0);
+        if (item && item->text() == id) {
+            table->selectRow(row);
+            return;
         }
     }
     table->clearSelection();
@@ -119,7 +111,7 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     for (int i = 0; i < count; ++i)
         stations.append(nodes.item(i).toElement());
 
-    const std::pair<bool, QString> selectedBefore = selectedStation(table);
+    const QString selectedId = selectedStationId(table);
 
     // No repaint per cell while thousands of items go in.
     const bool updatesWereEnabled = table->updatesEnabled();
@@ -162,7 +154,7 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     }
 
     table->setColumnWidth(0, 0);
-    reselectStation(table, selectedBefore);
+    reselectStation(table, selectedId);
     table->setUpdatesEnabled(updatesWereEnabled);
 }
 
