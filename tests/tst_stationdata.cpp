@@ -73,6 +73,7 @@ private slots:
     void dieselColumnsAndRowLayout();
     void refillRemovesSurplusRows();
     void nearbyAndWatchListFillTheirTables();
+    void selectionFollowsStationOnRefill();
     void stationPage();
 };
 
@@ -342,6 +343,36 @@ void TstStationData::nearbyAndWatchListFillTheirTables()
     QVERIFY(h.ui()->favStatus->isHidden());
     QCOMPARE(h.ui()->gpsTable->rowCount(), 2);
     QCOMPARE(h.ui()->areaStationTable->rowCount(), 0);
+}
+
+// A new fix refills the GPS table in another order; the selection stays with
+// the station, not with the row number, and goes when the station does.
+void TstStationData::selectionFollowsStationOnRefill()
+{
+    Harness h;
+    QVERIFY(h.start());
+    QTableWidget *table = h.ui()->gpsTable;
+    const auto refill = [&h](const QList<Station> &stations) {
+        h.server.setResponse(QStringLiteral("getNearbyStations"), Response::ok(stationsDoc(stations)));
+        return h.request(Catalogue::nearbyStations(53.3, -6.2, QStringLiteral("2")),
+                         QStringLiteral("getNearbyStations"));
+    };
+    const auto selectedRows = [table] {
+        QList<int> rows;
+        for (const QModelIndex &index : table->selectionModel()->selectedRows())
+            rows << index.row();
+        return rows;
+    };
+
+    QVERIFY(refill({petrol("1", "1.1"), petrol("2", "1.2"), petrol("3", "1.3")}));
+    table->selectRow(1);
+    QVERIFY(refill({petrol("3", "1.3"), petrol("4", "1.4"), petrol("2", "1.2")}));
+    QCOMPARE(selectedRows(), QList<int>{2});
+    QVERIFY(refill({petrol("5", "1.5"), petrol("6", "1.6"), petrol("7", "1.7")}));
+    QCOMPARE(selectedRows(), QList<int>{});
+    // Nothing selected, nothing selected afterwards.
+    QVERIFY(refill({petrol("2", "1.2")}));
+    QCOMPARE(selectedRows(), QList<int>{});
 }
 
 void TstStationData::stationPage()

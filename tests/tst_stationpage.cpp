@@ -3,6 +3,11 @@
 
 #include "tst_stationfixture.h"
 
+#include "net/catalogue.h"
+
+#include <QApplication>
+#include <QLineEdit>
+
 #include <QLCDNumber>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -21,7 +26,9 @@ private slots:
     void clickOpensRowStation_data();
     void clickOpensRowStation();
     void rowWithoutIdOpensNothing();
+    void tappedRowsOpenNoEditor();
     void stepsChangeDisplayedPrice();
+    void plusAddsToNegativePrice();
     void oldPricesStayWhileLoading();
     void lateReplyForEarlierStationChangesNothing();
 
@@ -126,6 +133,36 @@ void TstStationPage::rowWithoutIdOpensNothing()
     QVERIFY(m_w->window->currentStationId.isEmpty());
 }
 
+// Tapping the selected row again, or a double tap, opens the station and
+// never a text editor over the row.
+void TstStationPage::tappedRowsOpenNoEditor()
+{
+    QTableWidget *table = m_w->ui()->areaStationTable;
+    m_w->server.setResponse(QStringLiteral("getStationsByArea"),
+                            Response::ok(stationsDocument({station("11", "First"), station("22", "Second")})));
+    QVERIFY(m_w->request(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")),
+                         QStringLiteral("getStationsByArea")));
+    for (int column = 0; column < 3; ++column)
+        QVERIFY(!(table->item(1, column)->flags() & Qt::ItemIsEditable));
+
+    showTable(table);
+    const QPoint title = table->visualRect(table->model()->index(1, 1)).center();
+    for (int tap = 0; tap < 3; ++tap) {
+        if (tap < 2)
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, title);
+        else
+            QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, title);
+        QTest::mouseClick(m_w->ui()->stationBackButton, Qt::LeftButton);
+        QCOMPARE(m_w->ui()->mainStackWidget->currentIndex(), 0);
+    }
+    // An editor for a tapped selected row would open after the double-click
+    // interval.
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    for (const QLineEdit *editor : table->findChildren<QLineEdit *>())
+        QVERIFY(!editor->isVisible());
+    QVERIFY(m_w->server.waitForRequestsForPath(QStringLiteral("getStationById"), 3));
+}
+
 void TstStationPage::stepsChangeDisplayedPrice()
 {
     QVERIFY(m_w->openFilledStation(QStringLiteral("5"), QStringLiteral("139.9"), QStringLiteral("0.15")));
@@ -154,6 +191,23 @@ void TstStationPage::stepsChangeDisplayedPrice()
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(ui->petrolSubButton, Qt::LeftButton);
     QCOMPARE(ui->petrolLCD->value(), 0.0);
+}
+
+// Only a step down stops at zero; a negative price the service sent is
+// stepped up as it stands.
+void TstStationPage::plusAddsToNegativePrice()
+{
+    QVERIFY(m_w->openFilledStation(QStringLiteral("5"), QStringLiteral("-0.2"), QStringLiteral("-3")));
+    Ui_MainWindow *ui = m_w->ui();
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->petrolLCD->value(), 'g', 6), QStringLiteral("-0.1"));
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(ui->petrolLCD->value(), 0.0); // not a residue such as -1.49e-09
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->petrolLCD->value(), 'g', 6), QStringLiteral("0.1"));
+
+    QTest::mouseClick(ui->dieselSubButton, Qt::LeftButton);
+    QCOMPARE(ui->dieselLCD->value(), 0.0);
 }
 
 void TstStationPage::oldPricesStayWhileLoading()
