@@ -126,6 +126,9 @@ void placeWindow(QWidget *window, const QRect &kept)
         const QSize size = QSize(HandheldLongSide, HandheldShortSide).boundedTo(available.size());
         window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
     }
+    // The station columns are shares of the window's width; narrower than a
+    // handheld held upright, they would push the prices out of the window.
+    window->setMinimumWidth(HandheldShortSide);
     deviceWindow() = window;
     window->installEventFilter(new ResizeRelay(window));
 }
