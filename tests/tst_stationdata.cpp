@@ -345,34 +345,26 @@ void TstStationData::nearbyAndWatchListFillTheirTables()
     QCOMPARE(h.ui()->areaStationTable->rowCount(), 0);
 }
 
-// A new fix refills the GPS table in another order; the selection stays with
-// the station, not with the row number, and goes when the station does.
+// A refill of the GPS table in another order keeps the selection on the
+// station, not on the row number, and drops it when the station has gone.
 void TstStationData::selectionFollowsStationOnRefill()
 {
     Harness h;
     QVERIFY(h.start());
     QTableWidget *table = h.ui()->gpsTable;
-    const auto refill = [&h](const QList<Station> &stations) {
+    const auto refillSelects = [&](const QStringList &ids) {
+        QList<Station> stations;
+        for (const QString &id : ids)
+            stations << petrol(id, QStringLiteral("1.5"));
         h.server.setResponse(QStringLiteral("getNearbyStations"), Response::ok(stationsDoc(stations)));
-        return h.request(Catalogue::nearbyStations(53.3, -6.2, QStringLiteral("2")),
-                         QStringLiteral("getNearbyStations"));
+        h.request(Catalogue::nearbyStations(53.3, -6.2, QStringLiteral("2")), QStringLiteral("getNearbyStations"));
+        const QModelIndexList rows = table->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
     };
-    const auto selectedRows = [table] {
-        QList<int> rows;
-        for (const QModelIndex &index : table->selectionModel()->selectedRows())
-            rows << index.row();
-        return rows;
-    };
-
-    QVERIFY(refill({petrol("1", "1.1"), petrol("2", "1.2"), petrol("3", "1.3")}));
+    QCOMPARE(refillSelects({"1", "2", "3"}), -1);
     table->selectRow(1);
-    QVERIFY(refill({petrol("3", "1.3"), petrol("4", "1.4"), petrol("2", "1.2")}));
-    QCOMPARE(selectedRows(), QList<int>{2});
-    QVERIFY(refill({petrol("5", "1.5"), petrol("6", "1.6"), petrol("7", "1.7")}));
-    QCOMPARE(selectedRows(), QList<int>{});
-    // Nothing selected, nothing selected afterwards.
-    QVERIFY(refill({petrol("2", "1.2")}));
-    QCOMPARE(selectedRows(), QList<int>{});
+    QCOMPARE(refillSelects({"3", "4", "2"}), 2);
+    QCOMPARE(refillSelects({"5", "6", "7"}), -1);
 }
 
 void TstStationData::stationPage()
