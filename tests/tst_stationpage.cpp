@@ -124,8 +124,8 @@ void TstStationPage::rowWithoutIdOpensNothing()
     Harness::addRow(table, QString(), QStringLiteral("No id"));
 
     Harness::clickCell(table, 0, 1);
-    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
-                       table->visualRect(table->model()->index(0, 1)).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 1)).center());
     // A request would have been sent synchronously; give it time to land.
     QTest::qWait(100);
     QCOMPARE(m_w->server.requestsForPath("getStationById").size(), 0);
@@ -133,7 +133,7 @@ void TstStationPage::rowWithoutIdOpensNothing()
     QVERIFY(m_w->window->currentStationId.isEmpty());
 }
 
-// A double tap on the selected row opens the station, never an editor.
+// A tap on the selected row opens the station, never an editor.
 void TstStationPage::tappedRowsOpenNoEditor()
 {
     QTableWidget *table = m_w->ui()->areaStationTable;
@@ -142,8 +142,8 @@ void TstStationPage::tappedRowsOpenNoEditor()
                          QStringLiteral("getStationsByArea")));
     showTable(table);
     table->selectRow(0);
-    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
-                       table->visualRect(table->model()->index(0, 1)).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 1)).center());
     QTest::mouseClick(m_w->ui()->stationBackButton, Qt::LeftButton);
     // An editor for a tapped selected row would open after the double-click interval.
     QTest::qWait(QApplication::doubleClickInterval() + 100);
