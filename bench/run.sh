@@ -18,7 +18,7 @@ fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target bench_client bench_launch_velmora bench_launch_empty \
-    bench_startup bench_service_burst velmora-service >/dev/null
+    bench_startup bench_service_burst bench_service_load bench_service_durability velmora-service >/dev/null
 B="$BUILD/bench"
 SERVICE="$BUILD/service/velmora-service"
 
@@ -70,3 +70,27 @@ for n in 1500 100000; do
 done
 echo
 "$B/bench_service_burst" "$SERVICE" 300 1500
+echo
+
+# Reader latency under attack: a reader opens a new connection per request
+# (getStationById, random id) while other connections trickle, stay silent
+# or flood wrong-password logins; production hash iterations (100,000).
+# The flood runs once with the failed-login limit (the default) and once
+# without it, so the hashing pool alone has to keep the readers going.
+echo "reader latency under attack (1500 stations, ${SECONDS_PER_RUN} s each; target: p99 within 2x idle)"
+attack() { # label limit mode connections
+    "$SERVICE" --port 0 --db "$TMP/attack.sqlite" --failed-logins-per-minute "$2" >"$TMP/attack.out" 2>/dev/null &
+    SERVICE_PID=$!
+    for _ in $(seq 1 600); do grep -q Listening "$TMP/attack.out" 2>/dev/null && break; sleep 0.2; done
+    port="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$TMP/attack.out")"
+    printf '  %-34s %s\n' "$1" "$("$B/bench_service_load" "$port" "$3" "$4" "$SECONDS_PER_RUN" 1500)"
+    kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true; SERVICE_PID=""
+}
+attack "idle" 10 idle 0
+attack "64 trickling connections" 10 trickle 64
+attack "200 silent connections" 10 silent 200
+attack "16-connection wrong-password flood" 10 flood 16
+attack "  the same without failure limit" 0 flood 16
+attack "logged-in watch list, after first" 10 watchlist 0
+echo
+"$B/bench_service_durability" 300 3

@@ -5,4 +5,4 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${VELMORA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
 CC=clang CXX=clang++ cmake -S "$ROOT/fuzz" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j"${VELMORA_JOBS:-$(nproc)}" --target fuzz_reply fuzz_service fuzz_xmlwriter
+cmake --build "$BUILD" -j"${VELMORA_JOBS:-$(nproc)}" --target fuzz_reply fuzz_service fuzz_xmlwriter fuzz_request

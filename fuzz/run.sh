@@ -3,11 +3,11 @@
 # corpus; new inputs that add coverage stay in the scratch corpus, crashes
 # are written to fuzz/findings/.
 #   fuzz/run.sh TARGET SECONDS [extra libFuzzer options]
-# TARGET: reply | service | xmlwriter
+# TARGET: reply | service | xmlwriter | request
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${VELMORA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}"
-target="${1:?target: reply | service | xmlwriter}"
+target="${1:?target: reply | service | xmlwriter | request}"
 seconds="${2:?seconds}"
 shift 2
 

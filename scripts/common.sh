@@ -8,7 +8,7 @@ BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 VELMORA_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-positioning-dev libqt6positioning6-plugins
-    libqt6sql6-sqlite libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
+    libqt6sql6-sqlite libboost1.74-dev libsystemd-dev
     libgl-dev fonts-dejavu-core xvfb xauth dpkg-dev file
 )
 

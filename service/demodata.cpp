@@ -379,7 +379,9 @@ bool populateDemoData(Store &store, const Service &service, int stationCount, qu
             *error = QStringLiteral("could not create the demo data");
         return false;
     }
-    if (!service.setUser(QStringLiteral("demo"), QStringLiteral("demo"))) {
+    // The well-known account comes only with the demo stations: a catalogue
+    // created empty is meant to be filled with real data and real accounts.
+    if (stationCount > 0 && !service.setUser(QStringLiteral("demo"), QStringLiteral("demo"))) {
         if (error)
             *error = QStringLiteral("could not create the demo account");
         return false;

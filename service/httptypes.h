@@ -9,11 +9,13 @@
 namespace velmora {
 
 // One GET request as the service sees it: the path and the query pairs in
-// their order, both already percent-decoded.
+// their order, both already percent-decoded, and the address it came from
+// (empty when not over the network).
 struct Request
 {
     QString path;
     QList<QPair<QString, QString>> query;
+    QString peer {};
 
     // First value given for key, or a null QString when the key is absent.
     // A key given with an empty value yields an empty but non-null string.
@@ -33,6 +35,9 @@ struct Response
     int status = 200;
     QByteArray contentType;
     QByteArray body;
+    // When set, the reply's content is this file, sent from the disk by the
+    // HTTP layer (body stays empty).
+    QString filePath {};
 };
 
 } // namespace velmora

@@ -1,78 +1,24 @@
-// velmora-service: HTTP front end. Everything that decides an answer lives
-// in velmora_service_core; this file only parses the command line, turns
-// HTTP requests into velmora::Request and writes the Response back.
+// velmora-service: the command line. Everything that decides an answer
+// lives in velmora_service_core, the HTTP layer in HttpServer; this file
+// parses the options, opens the database and starts serving.
 
 #include "demodata.h"
+#include "httpserver.h"
 #include "service.h"
 #include "store.h"
 
-#include <httplib.h>
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
-#include <QUrl>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <mutex>
-#include <pthread.h>
-#include <thread>
+
+#include <systemd/sd-daemon.h>
 
 namespace {
-
-thread_local std::chrono::steady_clock::time_point t_requestStart;
-std::mutex g_logMutex;
-
-QString fromStd(const std::string &s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// The raw request target with the value of every password parameter
-// replaced, so logs never carry credentials. Keys are compared decoded, as
-// the request handling reads them, so "pass%77ord" is masked too.
-std::string maskedTarget(const std::string &target)
-{
-    const size_t q = target.find('?');
-    if (q == std::string::npos)
-        return target;
-    std::string out = target.substr(0, q + 1);
-    size_t pos = q + 1;
-    bool first = true;
-    while (pos <= target.size()) {
-        size_t end = target.find('&', pos);
-        if (end == std::string::npos)
-            end = target.size();
-        const std::string pair = target.substr(pos, end - pos);
-        if (!first)
-            out += '&';
-        first = false;
-        const size_t eq = pair.find('=');
-        QByteArray key = QByteArray::fromStdString(pair.substr(0, eq == std::string::npos ? 0 : eq));
-        key.replace('+', ' ');
-        if (eq != std::string::npos && QUrl::fromPercentEncoding(key) == QLatin1String("password"))
-            out += "password=***";
-        else
-            out += pair;
-        pos = end + 1;
-    }
-    return out;
-}
-
-void logRequest(const httplib::Request &req, const httplib::Response &res)
-{
-    const double ms = std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - t_requestStart).count();
-    const QByteArray stamp = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8();
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    std::fprintf(stderr, "%s %s %s %s %d %.1f ms\n", stamp.constData(), req.remote_addr.c_str(),
-                 req.method.c_str(), maskedTarget(req.target).c_str(), res.status, ms);
-    std::fflush(stderr);
-}
 
 int fail(const QString &message)
 {
@@ -80,17 +26,23 @@ int fail(const QString &message)
     return 1;
 }
 
+// A listening socket handed over by the service manager (socket
+// activation): the descriptor when exactly one was passed to this process,
+// else -1. The variables are removed so children do not see them.
+int inheritedListener()
+{
+    const int count = sd_listen_fds(1);
+    if (count == 1)
+        return SD_LISTEN_FDS_START;
+    if (count > 1)
+        std::fprintf(stderr, "velmora-service: %d sockets passed, expected one; binding my own\n", count);
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Block the stop signals before any thread exists, so every thread
-    // inherits the mask and only the waiter thread below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     QCoreApplication app(argc, argv);
@@ -125,7 +77,19 @@ int main(int argc, char **argv)
     const QCommandLineOption iterOpt(QStringLiteral("hash-iterations"),
                                      QStringLiteral("PBKDF2 iterations for accounts created by this run."),
                                      QStringLiteral("N"), QString::number(velmora::kDefaultHashIterations));
-    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt });
+    const QCommandLineOption minPriceOpt(QStringLiteral("min-price"),
+                                         QStringLiteral("Lowest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("50"));
+    const QCommandLineOption maxPriceOpt(QStringLiteral("max-price"),
+                                         QStringLiteral("Highest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("400"));
+    const QCommandLineOption failuresOpt(
+            QStringLiteral("failed-logins-per-minute"),
+            QStringLiteral("Failed logins allowed per client address and minute before its logins are refused "
+                           "unchecked; 0: no limit."),
+            QStringLiteral("N"), QStringLiteral("10"));
+    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
+                        minPriceOpt, maxPriceOpt, failuresOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(app);
@@ -141,6 +105,21 @@ int main(int argc, char **argv)
     if (!ok || iterations < 1)
         return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
 
+    const int failuresPerMinute = parser.value(failuresOpt).toInt(&ok);
+    if (!ok || failuresPerMinute < 0)
+        return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(failuresOpt)));
+    const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
+    if (!ok || !(minPrice > 0) || minPrice > 100000)
+        return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
+    const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
+    if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
+        return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
+    // A package that is not there would only show up as a 404 for every
+    // client asking for the update.
+    const QString debPath = parser.value(debOpt);
+    if (parser.isSet(debOpt) && !(QFileInfo(debPath).isFile() && QFileInfo(debPath).isReadable()))
+        return fail(QStringLiteral("--deb %1 is not a readable file").arg(debPath));
+
     QString dbPath = parser.value(dbOpt);
     if (dbPath.isEmpty()) {
         const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -152,8 +131,11 @@ int main(int argc, char **argv)
     velmora::ServiceConfig config;
     config.latestVersion = parser.value(latestOpt);
     config.versionMessage = parser.value(messageOpt);
-    config.debPath = parser.value(debOpt);
+    config.debPath = debPath;
     config.hashIterations = iterations;
+    config.minPrice = minPrice;
+    config.maxPrice = maxPrice;
+    config.failedLoginsPerMinute = failuresPerMinute;
 
     velmora::Store store(dbPath);
     QString error;
@@ -176,55 +158,24 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
-    httplib::Server server;
-    // Idle keep-alive connections are only dropped after this timeout, and a
-    // stop waits for them: keep it short so SIGTERM ends the process quickly.
-    server.set_keep_alive_timeout(1);
-    // Replies are small and written in pieces; without this, Nagle's
-    // algorithm and the client's delayed ACK hold every reply on a reused
-    // connection back by about 40 ms.
-    server.set_tcp_nodelay(true);
-    server.set_pre_routing_handler([](const httplib::Request &, httplib::Response &) {
-        t_requestStart = std::chrono::steady_clock::now();
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.set_logger(logRequest);
-    server.Get(".*", [&service](const httplib::Request &req, httplib::Response &res) {
-        velmora::Request request;
-        request.path = fromStd(req.path);
-        // httplib keeps the parameters in a multimap ordered by key; values
-        // of a repeated key stay in the order they were sent.
-        for (const auto &param : req.params)
-            request.query.append({ fromStd(param.first), fromStd(param.second) });
-        const velmora::Response reply = service.handle(request);
-        res.status = reply.status;
-        res.set_content(reply.body.constData(), size_t(reply.body.size()), reply.contentType.constData());
-    });
-
-    const std::string host = parser.value(listenOpt).toStdString();
-    int boundPort = port;
-    if (port == 0) {
-        boundPort = server.bind_to_any_port(host);
-        if (boundPort <= 0)
-            return fail(QStringLiteral("cannot listen on %1").arg(parser.value(listenOpt)));
-    } else if (!server.bind_to_port(host, port)) {
-        return fail(QStringLiteral("cannot listen on %1:%2").arg(parser.value(listenOpt)).arg(port));
+    velmora::HttpServer server(service);
+    const int inherited = inheritedListener();
+    if (inherited >= 0) {
+        if (!server.adopt(inherited, &error))
+            return fail(error);
+    } else if (!server.listen(parser.value(listenOpt).toStdString(), quint16(port), &error)) {
+        return fail(error);
     }
-    std::printf("Listening on %s:%d\n", host.c_str(), boundPort);
+    std::printf("Listening on %s:%d\n", server.localAddress().c_str(), int(server.localPort()));
     std::fflush(stdout);
     std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(dbPath),
                  static_cast<long long>(store.stationCount()));
+    if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
+        std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "
+                             "account demo / demo exists: anyone can report prices with it\n",
+                     server.localAddress().c_str());
 
-    std::thread signalWaiter([&server, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        server.stop();
-    });
-    server.listen_after_bind();
-    // Wake the waiter in case the server ended without a signal; a thread
-    // that already returned is still joinable, so this is harmless.
-    pthread_kill(signalWaiter.native_handle(), SIGTERM);
-    signalWaiter.join();
+    server.run();
     std::fprintf(stderr, "velmora-service: stopped\n");
     return 0;
 }

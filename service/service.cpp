@@ -1,7 +1,6 @@
 #include "service.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -50,10 +49,29 @@ std::optional<qint64> stationId(const QString &text)
 bool validLatitude(double v) { return v >= -90.0 && v <= 90.0; }
 bool validLongitude(double v) { return v >= -180.0 && v <= 180.0; }
 
+// NUL, line breaks, escapes and the like: no name, password, place or
+// number has them, and they could forge logs or split values downstream.
+bool hasControl(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+bool hasControl(const Request &r)
+{
+    return std::any_of(r.query.cbegin(), r.query.cend(),
+                       [](const auto &pair) { return hasControl(pair.first) || hasControl(pair.second); });
+}
+
+const QString kLoginOps[] = { QStringLiteral("getStationsByWatchlist.php"), QStringLiteral("addToWatchlist.php"),
+                              QStringLiteral("updatePrice.php") };
+
 } // namespace
 
 Service::Service(Store &store, ServiceConfig config)
-    : m_store(store), m_config(std::move(config))
+    : m_store(store),
+      m_config(std::move(config)),
+      m_logins(std::make_unique<CredentialCache>(std::chrono::seconds(m_config.loginCacheSeconds))),
+      m_failures(std::make_unique<FailureLimiter>(m_config.failedLoginsPerMinute))
 {
 }
 
@@ -73,8 +91,14 @@ Response Service::handle(const Request &request) const
     if (request.path.startsWith(kApiPrefix)) {
         const QString op = request.path.mid(kApiPrefix.size());
         for (const auto &entry : api) {
-            if (entry.first == op)
-                return (this->*entry.second)(request);
+            if (entry.first != op)
+                continue;
+            // A request with a control character anywhere in its query is
+            // answered as if it had no parameters: the operation's own
+            // refusal (an empty document or ERROR), nothing stored.
+            if (hasControl(request))
+                return (this->*entry.second)(Request { request.path, {}, request.peer });
+            return (this->*entry.second)(request);
         }
         return notFound();
     }
@@ -85,27 +109,70 @@ Response Service::handle(const Request &request) const
     return notFound();
 }
 
+bool Service::needsPasswordCheck(const Request &request) const
+{
+    if (!request.path.startsWith(kApiPrefix))
+        return false;
+    const QString op = request.path.mid(kApiPrefix.size());
+    if (std::find(std::cbegin(kLoginOps), std::cend(kLoginOps), op) == std::cend(kLoginOps))
+        return false;
+    const QString name = request.value(QStringLiteral("username"));
+    const QString password = request.value(QStringLiteral("password"));
+    if (name.isEmpty() || password.isNull() || hasControl(request))
+        return false;
+    return !m_logins->find(name, password) && !m_failures->blocked(request.peer);
+}
+
 bool Service::setUser(const QString &name, const QString &password) const
 {
-    if (name.isEmpty())
+    if (name.isEmpty() || hasControl(name) || hasControl(password))
         return false;
+    m_dummyIterations = 0;
     return m_store.setUser(name, hashPassword(password, m_config.hashIterations));
 }
 
-std::optional<qint64> Service::login(const QString &name, const QString &password) const
+// The iteration count a check of an unknown name spends: what the stored
+// accounts use, so both kinds of failure take the same time whatever
+// --hash-iterations this run was given.
+int Service::dummyIterations() const
 {
-    if (name.isEmpty())
+    int n = m_dummyIterations.load();
+    if (n <= 0) {
+        n = m_store.commonHashIterations();
+        if (n <= 0)
+            n = m_config.hashIterations;
+        m_dummyIterations = n;
+    }
+    return n;
+}
+
+std::optional<qint64> Service::login(const QString &name, const QString &password, const QString &peer) const
+{
+    if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
         return std::nullopt;
     qint64 userId = 0;
+    if (const auto known = m_logins->find(name, password)) {
+        // Still the same account and password as when it was checked?
+        const std::optional<PasswordHash> stored = m_store.userHash(name, &userId);
+        if (stored && userId == known->userId && stored->hash == known->storedHash)
+            return userId;
+    }
+    if (m_failures->blocked(peer))
+        return std::nullopt;
     const std::optional<PasswordHash> stored = m_store.userHash(name, &userId);
-    if (!stored) {
+    bool ok = false;
+    if (stored) {
+        ok = verifyPassword(password, *stored);
+    } else {
         // Spend the same effort as a real check so the answer time does not
         // tell which user names exist.
-        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), m_config.hashIterations);
+        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), dummyIterations());
+    }
+    if (!ok) {
+        m_failures->recordFailure(peer);
         return std::nullopt;
     }
-    if (!verifyPassword(password, *stored))
-        return std::nullopt;
+    m_logins->remember(name, password, { userId, stored->hash });
     return userId;
 }
 
@@ -196,7 +263,7 @@ Response Service::nearbyStations(const Request &r) const
 
 Response Service::stationsByWatchlist(const Request &r) const
 {
-    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")));
+    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")), r.peer);
     if (!userId)
         return xmlReply(stationsDocument({}));
     return xmlReply(stationsDocument(m_store.watchlist(*userId)));
@@ -220,7 +287,7 @@ Response Service::addToWatchlist(const Request &r) const
     const auto id = stationId(r.value(QStringLiteral("id")));
     if (user.isNull() || password.isNull() || !id)
         return word("ERROR");
-    const auto userId = login(user, password);
+    const auto userId = login(user, password, r.peer);
     if (!userId)
         return word("BADLOGIN");
     switch (m_store.addToWatchlist(*userId, *id)) {
@@ -253,13 +320,13 @@ Response Service::updatePrice(const Request &r) const
         fuel = Fuel::Diesel;
     else
         return word("ERROR");
-    // Prices are cents with one decimal; anything that rounds to nothing or
-    // reaches ten euro a litre is a typing slip, not a price.
+    // Prices are cents with one decimal; the range is checked on the value
+    // that would be stored, so 999.96 (stored as 1000.0) is refused too.
     const double rounded = std::round(*price * 10.0) / 10.0;
-    if (*price <= 0 || rounded <= 0 || *price >= 1000.0)
+    if (!(rounded >= m_config.minPrice && rounded <= m_config.maxPrice))
         return word("ERROR");
 
-    const auto userId = login(user, password);
+    const auto userId = login(user, password, r.peer);
     if (!userId)
         return word("BADLOGIN");
 
@@ -293,10 +360,13 @@ Response Service::package(const Request &) const
 {
     if (m_config.debPath.isEmpty())
         return notFound();
-    QFile file(m_config.debPath);
-    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+    // Sent from the file by the HTTP layer, never read into memory here.
+    const QFileInfo file(m_config.debPath);
+    if (!file.isFile() || !file.isReadable())
         return notFound();
-    return { 200, QByteArrayLiteral("application/vnd.debian.binary-package"), file.readAll() };
+    Response r { 200, QByteArrayLiteral("application/vnd.debian.binary-package"), {} };
+    r.filePath = file.absoluteFilePath();
+    return r;
 }
 
 } // namespace velmora

@@ -2,11 +2,14 @@
 #define VELMORA_SERVICE_SERVICE_H
 
 #include "httptypes.h"
+#include "logins.h"
 #include "passwords.h"
 #include "store.h"
 
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 
 namespace velmora {
@@ -19,6 +22,12 @@ struct ServiceConfig
     int hashIterations = kDefaultHashIterations; // for accounts created by this process
     int maxNearbyResults = 500;               // nearest first, the rest is cut off
     double maxNearbyDistanceKm = 200.0;       // larger requests are clamped to this
+    // A reported price (cents a litre, after rounding to one decimal)
+    // outside this range is a slip of the finger, not a price.
+    double minPrice = 50.0;
+    double maxPrice = 400.0;
+    int loginCacheSeconds = 300;              // how long a checked login is remembered; 0: never
+    int failedLoginsPerMinute = 10;           // per peer address, then refused unchecked; 0: no limit
 };
 
 // Turns one decoded GET request into a reply. Thread-safe: the HTTP layer
@@ -31,10 +40,17 @@ public:
 
     Response handle(const Request &request) const;
 
+    // True when answering the request means checking a password the slow
+    // way; the HTTP layer runs those on their own threads.
+    bool needsPasswordCheck(const Request &request) const;
+
     // Creates the account or replaces its password.
     bool setUser(const QString &name, const QString &password) const;
-    // The user's id when name and password match an account.
-    std::optional<qint64> login(const QString &name, const QString &password) const;
+    // The user's id when name and password match an account. A login
+    // checked recently is answered from memory; a peer (when given) with
+    // too many recent failures is refused without a check. An unknown name
+    // costs the same hashing as a wrong password.
+    std::optional<qint64> login(const QString &name, const QString &password, const QString &peer = QString()) const;
 
     const ServiceConfig &config() const { return m_config; }
 
@@ -50,8 +66,13 @@ private:
     Response versionCheck(const Request &r) const;
     Response package(const Request &r) const;
 
+    int dummyIterations() const;
+
     Store &m_store;
     ServiceConfig m_config;
+    std::unique_ptr<CredentialCache> m_logins;
+    std::unique_ptr<FailureLimiter> m_failures;
+    mutable std::atomic<int> m_dummyIterations { 0 }; // 0: look it up again
 };
 
 } // namespace velmora

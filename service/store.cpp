@@ -183,7 +183,11 @@ QSqlDatabase Store::connection() const
         return db;
     }
     QSqlQuery q(db);
-    for (const char *pragma : { "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
+    // FULL: every commit is synced to the disk before the change is
+    // acknowledged, so a report answered "SUCCESS" survives a power loss,
+    // not only the process being killed (NORMAL in WAL mode may lose the
+    // last commits then).
+    for (const char *pragma : { "PRAGMA journal_mode = WAL", "PRAGMA synchronous = FULL",
                                 "PRAGMA foreign_keys = ON" }) {
         if (!q.exec(QString::fromLatin1(pragma)))
             logError(pragma, q.lastError());
@@ -468,6 +472,16 @@ std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId)
     h.hash = q.value(2).toByteArray();
     h.iterations = q.value(3).toInt();
     return h;
+}
+
+int Store::commonHashIterations() const
+{
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("SELECT iterations FROM users GROUP BY iterations ORDER BY COUNT(*) DESC LIMIT 1"))) {
+        logError("iterations", q.lastError());
+        return 0;
+    }
+    return q.next() ? q.value(0).toInt() : 0;
 }
 
 bool Store::setUser(const QString &name, const PasswordHash &hash)

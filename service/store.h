@@ -76,6 +76,8 @@ public:
     QList<StationRecord> watchlist(qint64 userId) const;
     qint64 stationCount() const;
     std::optional<PasswordHash> userHash(const QString &name, qint64 *userId) const;
+    // The PBKDF2 iteration count most accounts use; 0 when there are none.
+    int commonHashIterations() const;
 
     // Writes.
     bool setUser(const QString &name, const PasswordHash &hash);

@@ -75,7 +75,7 @@ execute_process(COMMAND "${DPKG_DEB}" -f "${deb}" Depends OUTPUT_VARIABLE depend
 message("Depends: ${depends}")
 set(needed libqt6widgets6 libqt6network6 libqt6positioning6 libqt6xml6)
 if(WITH_SERVICE)
-    list(APPEND needed libqt6sql6-sqlite libcpp-httplib)
+    list(APPEND needed libqt6sql6-sqlite libsystemd0)
 endif()
 foreach(package IN LISTS needed)
     if(NOT depends MATCHES "(^|, )${package}")

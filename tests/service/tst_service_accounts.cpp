@@ -17,6 +17,7 @@ class TestServiceAccounts : public QObject
 private slots:
     void passwordsAreSaltedHashes();
     void loginChecks();
+    void rememberedLoginsAndFailureLimit();
     void watchlist();
     void updatePriceStoresPriceAndHistory();
     void updatePriceRejectsBadReports();
@@ -67,6 +68,9 @@ void TestServiceAccounts::loginChecks()
     const QList<std::tuple<QString, QString, bool>> cases = {
         { user, odd, true }, { "demo", "demo", true }, { "demo", "Demo", false }, { "Demo", "demo", false },
         { "demo", QString(), false }, { "nobody", "demo", false }, { QString(), QString(), false },
+        // Control characters are never part of a login, whatever follows.
+        { "demo", QStringLiteral("demo") + QChar(0), false }, { "demo", "demo\n", false },
+        { "demo\x1b", "demo", false }, { "demo", QStringLiteral("demo\u0085"), false },
     };
     for (const auto &[name, password, accepted] : cases)
         QVERIFY2(f.service->login(name, password).has_value() == accepted, qPrintable(name + '/' + password));
@@ -74,6 +78,32 @@ void TestServiceAccounts::loginChecks()
     // Through the handler the decoded values are taken as they are.
     QCOMPARE(f.api("addToWatchlist.php", { { "username", user }, { "password", odd }, { "id", "4" } }).body,
              QByteArray("SUCCESS"));
+}
+
+void TestServiceAccounts::rememberedLoginsAndFailureLimit()
+{
+    ServiceFixture f(10);
+    QVERIFY(f.service->login("demo", "demo", "10.0.0.1"));
+    // Ten failures from one address use up its allowance: after that even
+    // the right password, not yet remembered, is refused from there; other
+    // addresses and the remembered login are not affected.
+    QVERIFY(f.service->setUser("alice", "pw"));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(!f.service->login(i % 2 ? "alice" : "nobody", "guess", "10.0.0.1"));
+    QVERIFY(!f.service->login("alice", "pw", "10.0.0.1"));
+    QVERIFY(f.service->login("alice", "pw", "10.0.0.2"));
+    QVERIFY(f.service->login("demo", "demo", "10.0.0.1"));
+    QVERIFY(!f.service->needsPasswordCheck(
+            { "/api/nokiaApp/addToWatchlist.php", { { "username", "bob" }, { "password", "x" } }, "10.0.0.1" }));
+    QVERIFY(f.service->needsPasswordCheck(
+            { "/api/nokiaApp/addToWatchlist.php", { { "username", "bob" }, { "password", "x" } }, "10.0.0.3" }));
+
+    // A password changed elsewhere (another process on the same database)
+    // ends the remembered login at once.
+    velmora::Service other(*f.store, ServiceFixture::testConfig());
+    QVERIFY(other.setUser("demo", "changed"));
+    QVERIFY(!f.service->login("demo", "demo", "10.0.0.2"));
+    QVERIFY(f.service->login("demo", "changed", "10.0.0.2"));
 }
 
 void TestServiceAccounts::watchlist()
@@ -155,7 +185,10 @@ void TestServiceAccounts::updatePriceRejectsBadReports()
     QCOMPARE(report("x", "180.0", "Petrol"), QByteArray("ERROR"));
     for (const char *type : { "petrol", "Gas", "", "Petrol " })
         QVERIFY2(report("5", "180.0", type) == "ERROR", type);
-    for (const char *price : { "0", "-5", "0.04", "1000", "1000.0", "1500", "abc", "", "nan", "inf", "1e400" })
+    // Outside 50 to 400 cents once rounded to one decimal (999.96 would be
+    // stored as 1000.0), or not a number.
+    for (const char *price : { "0", "-5", "0.05", "49.94", "400.05", "999.96", "1000", "1500", "abc", "", "nan",
+                               "inf", "1e400" })
         QVERIFY2(report("5", price, "Diesel") == "ERROR", price);
     // Missing parameters, the last one without appId.
     for (const char *query : { "id=5&username=demo&password=demo&type=Petrol", "id=5&price=180&type=Petrol", "",
@@ -165,8 +198,8 @@ void TestServiceAccounts::updatePriceRejectsBadReports()
     // Nothing was changed or recorded; the edges of the range are accepted.
     QCOMPARE(f.station("5"), before);
     QCOMPARE(f.scalar("SELECT COUNT(*) FROM price_reports"), QStringLiteral("0"));
-    QCOMPARE(report("5", "999.9", "Petrol"), QByteArray("SUCCESS"));
-    QCOMPARE(report("5", "0.1", "Diesel"), QByteArray("SUCCESS"));
+    QCOMPARE(report("5", "400.04", "Petrol"), QByteArray("SUCCESS"));
+    QCOMPARE(report("5", "50", "Diesel"), QByteArray("SUCCESS"));
     QCOMPARE(f.scalar("SELECT COUNT(*) FROM price_reports"), QStringLiteral("2"));
 }
 

@@ -1,0 +1,77 @@
+#ifndef VELMORA_SERVICE_HTTPSERVER_H
+#define VELMORA_SERVICE_HTTPSERVER_H
+
+#include <QString>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+class Service;
+
+// What one connection and the whole server may hold. The defaults are
+// what velmora-service runs with.
+struct HttpLimits
+{
+    // From the moment the server waits for a request until the whole
+    // request head is in: a deadline, not an idle timer, so a client that
+    // trickles bytes cannot keep its connection (and the wait between
+    // keep-alive requests counts too).
+    std::chrono::milliseconds requestDeadline { 10000 };
+    // A reply that makes no progress for this long is dropped.
+    std::chrono::milliseconds writeStall { 30000 };
+    std::size_t headerBytes = 8192;   // request line and all fields
+    std::size_t targetBytes = 4096;   // the request target alone
+    int maxConnections = 4096;
+    int maxConnectionsPerPeer = 128;
+    int maxRequestsPerConnection = 1000;
+    int ioThreads = 2;                // run the io_context: sockets only
+    int readerThreads = 4;            // answer requests that need no password check
+    int hashThreads = 0;              // password checks; 0: one per core
+    int hashQueue = 64;               // waiting password checks; beyond it: 503
+    // After SIGINT/SIGTERM, requests already being answered get this long.
+    std::chrono::milliseconds stopGrace { 800 };
+};
+
+// The HTTP/1.1 front end of the service: one io_context on a few threads,
+// asynchronous sessions, GET and HEAD only. Every request is decoded into a
+// velmora::Request and answered by Service::handle on a worker pool: password
+// checks on their own bounded pool, everything else on the readers' pool, so
+// slow hashing never holds up a read or the sockets. One line per request on
+// stderr (time, peer, method, target with passwords masked, status, ms).
+class HttpServer
+{
+public:
+    HttpServer(const Service &service, HttpLimits limits = {});
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Binds address:port (0: a free port) without sharing it with anyone:
+    // another listener on the port makes this fail.
+    bool listen(const std::string &address, unsigned short port, QString *error);
+    // Serves on a socket that is already bound and listening (handed over
+    // by the service manager).
+    bool adopt(int fd, QString *error);
+    std::string localAddress() const;
+    unsigned short localPort() const;
+    bool loopbackOnly() const;
+
+    // Serves until SIGINT or SIGTERM (or stop()), then stops accepting,
+    // closes connections that wait for a request, gives replies in progress
+    // the stop grace and returns.
+    void run();
+    void stop();
+
+    struct Impl; // the sockets and threads, inside httpserver.cpp
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace velmora
+
+#endif
