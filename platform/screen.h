@@ -20,9 +20,9 @@ class QWidget;
 //   functions below report that screen;
 // - on a larger screen the window is the device: it opens at its last
 //   geometry or at 800 x 480 (and is never narrower than 480), the
-//   functions below report the window's own
-//   rectangle as the screen, fonts are sized as on an 800 x 480 handheld,
-//   and every resize of the window is announced as a screen resize.
+//   functions below report the window's own rectangle as the screen, fonts
+//   are sized as on an 800 x 480 handheld, and every resize of the window is
+//   announced as a screen resize.
 // The test override below always stands for a handheld's screen.
 namespace Platform {
 
