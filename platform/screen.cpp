@@ -63,6 +63,30 @@ protected:
     }
 };
 
+// Makes the window fill its screen when it is first shown, as the device's
+// window manager did; until then it keeps the form's size.
+class ScreenFiller : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched == parent()) {
+            auto *window = static_cast<QWidget *>(watched);
+            window->removeEventFilter(this);
+            deleteLater();
+            // Without a window manager nothing would size the window, so its
+            // geometry is set as well as its state.
+            if (const QScreen *screen = window->screen())
+                window->setGeometry(screen->availableGeometry());
+            window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 bool onSomeScreen(const QRect &rect)
 {
     const auto screens = QGuiApplication::screens();
@@ -113,10 +137,9 @@ void placeWindow(QWidget *window, const QRect &kept)
     const bool handheld = geometryOverride().active
                           || std::max(available.width(), available.height()) <= HandheldLongSide;
     if (handheld) {
-        // Fill the screen; the View menu can still make it full screen.
-        if (available.isValid())
-            window->setGeometry(available);
-        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        // The layout reads the screen, so the window's size does not matter
+        // before it is shown. The View menu can still make it full screen.
+        window->installEventFilter(new ScreenFiller(window));
         return;
     }
 
