@@ -41,11 +41,12 @@ QRect availableGeometry(const QWidget *widget);
 // the window stands for the screen, so text does not grow with the window.
 int deviceLongSide();
 
-// Places the top-level window before it is first laid out and shown. `kept`
-// is the geometry geometryToKeep() gave when the window was last closed
-// (invalid when there is none); it is used only when the window stands for
-// the screen and the rectangle still lies on one of the screens. Qt's
-// -geometry option, applied when the window is first shown, still wins.
+// Places the top-level window; call it before the layout first runs. On a
+// handheld the window fills the screen from its first show on; when the
+// window stands for the screen it gets its geometry at once: `kept`, the
+// rectangle geometryToKeep() gave when it was last closed, if that still
+// lies on one of the screens, else 800 x 480 centred. Qt's -geometry option,
+// applied when the window is first shown, still wins.
 void placeWindow(QWidget *window, const QRect &kept);
 
 // What to keep for the next placeWindow(): the window's geometry (its normal
