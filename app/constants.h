@@ -8,7 +8,7 @@
 // deliberately not const: a test may point them at a local server before it
 // constructs a window.
 extern QString serviceBaseUrl;   // "http://" + service host + "/api/nokiaApp/"
-extern QString appVersion;       // "05.4"
+extern QString appVersion;       // VELMORA_WIRE_VERSION, e.g. "05.4"
 extern QString updateHost;       // host[:port] of the update server
 extern QString versionCheckUrl;  // "http://" + updateHost + "/velmora/getVersionMaemo?current=" + appVersion
 

@@ -2,8 +2,11 @@
 # Builds the benchmarks in their own build directory and runs them all,
 # printing one table per benchmark. Each line compares our code with its
 # floor measured in the same run.
-#   bench/run.sh            (VELMORA_BENCH_BUILD_DIR overrides the build dir,
-#                            WRK_SECONDS the length of each load run)
+#   bench/run.sh [service]  (only the service part with "service";
+#                            VELMORA_BENCH_BUILD_DIR overrides the build dir,
+#                            WRK_SECONDS the length of each load run,
+#                            VELMORA_BENCH_BASELINE=<commit> adds that
+#                            commit's service to the service table)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -17,13 +20,16 @@ if ! command -v wrk >/dev/null; then
 fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" --target bench_client bench_launch_velmora bench_launch_empty \
-    bench_startup bench_service_burst bench_service_load bench_service_durability velmora-service >/dev/null
+SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_propagation velmora-service velmora-service-bench-nearby)
+CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_empty bench_startup)
+[ "${1:-}" = service ] && CLIENT_TARGETS=()
+cmake --build "$BUILD" -j"$(nproc)" --target "${CLIENT_TARGETS[@]}" "${SERVICE_TARGETS[@]}" >/dev/null
 B="$BUILD/bench"
 SERVICE="$BUILD/service/velmora-service"
 
-echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB RAM"
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB RAM, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
+if [ "${1:-}" != service ]; then
 "$B/bench_client" parse 2>/dev/null
 echo
 "$B/bench_client" paint 2>/dev/null
@@ -32,14 +38,55 @@ echo
 echo
 "$B/bench_startup" "$B/bench_launch_velmora" "$B/bench_launch_empty" 30 2>/dev/null
 echo
+fi
 
 # Service: request rate and latency with wrk on loopback, one connection set
-# per operation, at two catalogue sizes. The service's request log goes to
-# /dev/null so the terminal is not the bottleneck.
+# per operation, at two catalogue sizes, on SQLite and on PostgreSQL, next to
+# the service of an earlier commit (VELMORA_BENCH_BASELINE=<commit>, built
+# from this checkout's history) on the same SQLite file. The service's
+# request log goes to /dev/null so the terminal is not the bottleneck.
 TMP="$(mktemp -d)"
+chmod 711 "$TMP" # PostgreSQL runs as its own user when this script runs as root
+PIDS=()
+PGBIN="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
+as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
 SERVICE_PID=""
-cleanup() { [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null; rm -rf "$TMP"; }
+cleanup() {
+    for pid in "${PIDS[@]}" $SERVICE_PID; do kill "$pid" 2>/dev/null || true; done
+    [ -f "$TMP/pg/data/postmaster.pid" ] && as_pg "$PGBIN/pg_ctl" -D "$TMP/pg/data" -m immediate stop >/dev/null 2>&1
+    rm -rf "$TMP"
+}
 trap cleanup EXIT
+
+BASELINE_SERVICE=""
+if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
+    # Extracted once per commit, so a second run only checks the build.
+    BASELINE_SRC="$BUILD/baseline-src"
+    ref="$(git -C "$ROOT" rev-parse "$VELMORA_BENCH_BASELINE")"
+    if [ "$(cat "$BASELINE_SRC/.commit" 2>/dev/null)" != "$ref" ]; then
+        rm -rf "$BASELINE_SRC" "$BUILD/baseline"
+        mkdir -p "$BASELINE_SRC"
+        git -C "$ROOT" archive "$ref" | tar -x -C "$BASELINE_SRC"
+        echo "$ref" >"$BASELINE_SRC/.commit"
+    fi
+    cmake -S "$BASELINE_SRC" -B "$BUILD/baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$BUILD/baseline" -j"$(nproc)" --target velmora-service >/dev/null
+    BASELINE_SERVICE="$BUILD/baseline/service/velmora-service"
+fi
+
+# start_service BINARY DB OUT [options...]: sets PORT once it listens (not
+# in a subshell, so that PIDS keeps the process for stop_services).
+start_service() {
+    local binary="$1" db="$2" out="$3"; shift 3
+    "$binary" --port 0 --db "$db" --hash-iterations 1000 "$@" >"$out" 2>"$out.log" &
+    PIDS+=($!)
+    for _ in $(seq 1 1200); do grep -q Listening "$out" 2>/dev/null && break; sleep 0.2; done
+    PORT="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$out")"
+}
+stop_services() {
+    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    PIDS=()
+}
 
 wrk_line() { # label url [lua args...]
     local label="$1"; shift
@@ -50,26 +97,84 @@ wrk_line() { # label url [lua args...]
     p50="$(awk '$1=="50%"{print $2}' <<<"$out")"
     p99="$(awk '$1=="99%"{print $2}' <<<"$out")"
     errors="$(grep -E 'Non-2xx|Socket errors' <<<"$out" | tr '\n' ' ' || true)"
-    printf '  %-32s %10s %10s %10s  %s\n' "$label" "$rps" "$p50" "$p99" "$errors"
+    printf '  %-44s %10s %10s %10s  %s\n' "$label" "$rps" "$p50" "$p99" "$errors"
+}
+# The three reads at random positions / ids.
+read_lines() { # label port stations
+    local base="http://127.0.0.1:$2"
+    wrk_line "$1 nearby 5 km" "$base/" -s "$ROOT/bench/randomnearby.lua" -- 5
+    wrk_line "$1 nearby 50 km" "$base/" -s "$ROOT/bench/randomnearby.lua" -- 50
+    wrk_line "$1 byId" "$base/" -s "$ROOT/bench/randomid.lua" -- "$3"
 }
 
-printf '%-34s %10s %10s %10s\n' "service on loopback (wrk -c8)" "req/s" "p50" "p99"
+HAVE_PG=""
+if [ -n "$PGBIN" ] && ls /usr/lib/*/qt6/plugins/sqldrivers/libqsqlpsql.so >/dev/null 2>&1; then
+    mkdir -p "$TMP/pg"
+    [ "$(id -u)" -eq 0 ] && chown postgres "$TMP/pg"
+    as_pg "$PGBIN/initdb" -D "$TMP/pg/data" -U velmora -A trust -E UTF8 --no-locale --no-sync --no-instructions >/dev/null
+    as_pg "$PGBIN/pg_ctl" -D "$TMP/pg/data" -l "$TMP/pg/log" -o "-k $TMP/pg -c listen_addresses=" -w start >/dev/null
+    HAVE_PG=1
+fi
+pg_uri() { echo "postgresql:///$1?host=$TMP/pg&user=velmora"; }
+
+printf '%-46s %10s %10s %10s\n' "service on loopback (wrk -c8)" "req/s" "p50" "p99"
 for n in 1500 100000; do
+    echo "  ($n stations)"
+    if [ -n "$BASELINE_SERVICE" ]; then
+        start_service "$BASELINE_SERVICE" "$TMP/s$n.sqlite" "$TMP/base$n" --demo-stations "$n"; port="$PORT"
+        read_lines "baseline SQLite" "$port" "$n"
+        stop_services
+    fi
     started=$(date +%s%N)
-    "$SERVICE" --port 0 --db "$TMP/s$n.sqlite" --demo-stations "$n" >"$TMP/out$n" 2>/dev/null &
-    SERVICE_PID=$!
-    for _ in $(seq 1 600); do grep -q Listening "$TMP/out$n" 2>/dev/null && break; sleep 0.2; done
-    port="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$TMP/out$n")"
-    echo "  ($n stations; demo data created in $(( ($(date +%s%N) - started) / 1000000 )) ms)"
-    base="http://127.0.0.1:$port/api/nokiaApp"
-    wrk_line "getNearbyStations 5 km, $n" "$base/getNearbyStations.php?latitude=53.3498&longitude=-6.2603&maxDistance=5"
-    wrk_line "getNearbyStations 50 km, $n" "$base/getNearbyStations.php?latitude=53.3498&longitude=-6.2603&maxDistance=50"
-    wrk_line "getStationById (random), $n" "$base/getStationById.php?id=1" -s "$ROOT/bench/randomid.lua" -- "$n"
-    echo "    nearby reply: $(curl -s "$base/getNearbyStations.php?latitude=53.3498&longitude=-6.2603&maxDistance=5" | grep -o '<station ' | wc -l) stations within 5 km, $(curl -s "$base/getNearbyStations.php?latitude=53.3498&longitude=-6.2603&maxDistance=50" | grep -o '<station ' | wc -l) within 50 km"
-    kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true; SERVICE_PID=""
+    start_service "$SERVICE" "$TMP/s$n.sqlite" "$TMP/new$n" --demo-stations "$n"; port="$PORT"
+    echo "    SQLite up in $(( ($(date +%s%N) - started) / 1000000 )) ms"
+    read_lines "SQLite" "$port" "$n"
+    stop_services
+    if [ -n "$HAVE_PG" ]; then
+        as_pg "$PGBIN/createdb" -h "$TMP/pg" -U velmora "bench$n"
+        started=$(date +%s%N)
+        start_service "$SERVICE" "$(pg_uri "bench$n")" "$TMP/pg$n" --demo-stations "$n"; port="$PORT"
+        echo "    PostgreSQL up in $(( ($(date +%s%N) - started) / 1000000 )) ms (demo data created)"
+        read_lines "PostgreSQL" "$port" "$n"
+        stop_services
+    fi
 done
+
+# Instances behind nginx (the site in deploy/), PostgreSQL, 100,000 stations.
+if [ -n "$HAVE_PG" ] && { command -v nginx >/dev/null 2>&1 || [ -x /usr/sbin/nginx ]; }; then
+    NGINX="$(command -v nginx || echo /usr/sbin/nginx)"
+    start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i1"; one="$PORT"
+    start_service "$SERVICE" "$(pg_uri bench100000)" "$TMP/i2"; two="$PORT"
+    front="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+    for count in 1 2; do
+        mkdir -p "$TMP/nginx$count"
+        # The shipped site on a loopback port, with the first `count` instances.
+        awk -v one="$one" -v two="$two" -v count="$count" '
+            /listen \[::\]:80;/ { next }
+            /listen 80;/ { sub(/listen 80;/, "listen 127.0.0.1:'"$front"';") }
+            /server 127\.0\.0\.1:[0-9]+/ { seen++; if (seen > count) next; sub(/127\.0\.0\.1:[0-9]+/, "127.0.0.1:" (seen == 1 ? one : two)) }
+            { print }' "$ROOT/deploy/nginx-velmora.conf" >"$TMP/nginx$count/site.conf"
+        user=""; [ "$(id -u)" -eq 0 ] && user="user root;"
+        cat >"$TMP/nginx$count/nginx.conf" <<CONF
+daemon off; worker_processes 1; pid $TMP/nginx$count/nginx.pid; error_log $TMP/nginx$count/error.log; $user
+events { worker_connections 256; }
+http { access_log off; client_body_temp_path $TMP/nginx$count/body; proxy_temp_path $TMP/nginx$count/proxy;
+       fastcgi_temp_path $TMP/nginx$count/f; uwsgi_temp_path $TMP/nginx$count/u; scgi_temp_path $TMP/nginx$count/s;
+       include $TMP/nginx$count/site.conf; }
+CONF
+        "$NGINX" -p "$TMP/nginx$count" -c "$TMP/nginx$count/nginx.conf" -e "$TMP/nginx$count/error.log" &
+        nginx_pid=$!
+        for _ in $(seq 1 50); do curl -s -o /dev/null "http://127.0.0.1:$front/" && break; sleep 0.1; done
+        wrk_line "nginx, $count instance(s): nearby 50 km" "http://127.0.0.1:$front/" -s "$ROOT/bench/randomnearby.lua" -- 50
+        wrk_line "nginx, $count instance(s): byId" "http://127.0.0.1:$front/" -s "$ROOT/bench/randomid.lua" -- 100000
+        kill "$nginx_pid"; wait "$nginx_pid" 2>/dev/null || true
+    done
+    "$B/bench_propagation" "http://127.0.0.1:$one" "http://127.0.0.1:$two" 200
+    stop_services
+fi
 echo
 "$B/bench_service_burst" "$SERVICE" 300 1500
+"$BUILD/service/velmora-service-bench-nearby" 100000 500
 echo
 
 # Reader latency under attack: a reader opens a new connection per request

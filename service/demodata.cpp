@@ -278,7 +278,6 @@ bool populateDemoData(Store &store, const Service &service, int stationCount, qu
     if (!store.counties().isEmpty())
         return true;
 
-    QRandomGenerator rng(seed);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const int brandTotal = [] { int t = 0; for (int w : kBrandWeight) t += w; return t; }();
     QList<int> townWeights;
@@ -288,9 +287,22 @@ bool populateDemoData(Store &store, const Service &service, int stationCount, qu
         townTotal += t.weight;
     }
 
+    bool created = false;
     const bool ok = store.write([&](QSqlDatabase &db, QSqlError &err) {
+        created = false;
         QSqlQuery q(db);
         auto fail = [&] { err = q.lastError(); return Store::TxStep::Error; };
+        // Several instances may start on one new database at once: the first
+        // creates the data, the others find it there.
+        if (!store.serializeSetup(db, err))
+            return Store::TxStep::Error;
+        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM counties")) || !q.next())
+            return fail();
+        if (q.value(0).toLongLong() > 0)
+            return Store::TxStep::Rollback;
+        created = true;
+        // Seeded here, so that a transaction run again makes the same data.
+        QRandomGenerator rng(seed);
 
         QHash<QString, qint64> countyIds;
         QHash<QString, QPair<qint64, int>> areaIds; // area name -> (id, town index)
@@ -298,18 +310,18 @@ bool populateDemoData(Store &store, const Service &service, int stationCount, qu
             const Town &t = kTowns[i];
             const QString county = QString::fromUtf8(t.county);
             if (!countyIds.contains(county)) {
-                q.prepare(QStringLiteral("INSERT INTO counties (name) VALUES (?)"));
+                q.prepare(QStringLiteral("INSERT INTO counties (name) VALUES (?) RETURNING id"));
                 q.addBindValue(county);
-                if (!q.exec())
+                if (!q.exec() || !q.next())
                     return fail();
-                countyIds.insert(county, q.lastInsertId().toLongLong());
+                countyIds.insert(county, q.value(0).toLongLong());
             }
-            q.prepare(QStringLiteral("INSERT INTO areas (county_id, name) VALUES (?, ?)"));
+            q.prepare(QStringLiteral("INSERT INTO areas (county_id, name) VALUES (?, ?) RETURNING id"));
             q.addBindValue(countyIds.value(county));
             q.addBindValue(QString::fromUtf8(t.name));
-            if (!q.exec())
+            if (!q.exec() || !q.next())
                 return fail();
-            areaIds.insert(QString::fromUtf8(t.name), { q.lastInsertId().toLongLong(), i });
+            areaIds.insert(QString::fromUtf8(t.name), { q.value(0).toLongLong(), i });
         }
 
         QSqlQuery ins(db);
@@ -381,7 +393,7 @@ bool populateDemoData(Store &store, const Service &service, int stationCount, qu
     }
     // The well-known account comes only with the demo stations: a catalogue
     // created empty is meant to be filled with real data and real accounts.
-    if (stationCount > 0 && !service.setUser(QStringLiteral("demo"), QStringLiteral("demo"))) {
+    if (created && stationCount > 0 && !service.setUser(QStringLiteral("demo"), QStringLiteral("demo"))) {
         if (error)
             *error = QStringLiteral("could not create the demo account");
         return false;

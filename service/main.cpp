@@ -57,7 +57,9 @@ int main(int argc, char **argv)
                                        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
                                      QStringLiteral("N"), QStringLiteral("8642"));
-    const QCommandLineOption dbOpt(QStringLiteral("db"), QStringLiteral("Database file."), QStringLiteral("PATH"));
+    const QCommandLineOption dbOpt(QStringLiteral("db"),
+                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI."),
+                                   QStringLiteral("PATH|URI"));
     const QCommandLineOption addUserOpt(
             QStringLiteral("add-user"),
             QStringLiteral("Create the account NAME (or set its password) with the password given as the "
@@ -65,7 +67,7 @@ int main(int argc, char **argv)
             QStringLiteral("NAME"));
     const QCommandLineOption latestOpt(QStringLiteral("latest-version"),
                                        QStringLiteral("Version the update check announces."),
-                                       QStringLiteral("V"), QStringLiteral("05.4"));
+                                       QStringLiteral("V"), velmora::ServiceConfig().latestVersion);
     const QCommandLineOption messageOpt(QStringLiteral("version-message"),
                                         QStringLiteral("Message the update check sends along."),
                                         QStringLiteral("TEXT"));
@@ -152,11 +154,13 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("--add-user needs a NAME and a PASSWORD"));
         if (!service.setUser(name, rest.first()))
             return fail(QStringLiteral("could not store the account %1").arg(name));
-        std::printf("User %s stored in %s\n", qPrintable(name), qPrintable(dbPath));
+        std::printf("User %s stored in %s\n", qPrintable(name), qPrintable(store.displayName()));
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    if (!service.startCatalogue(&error))
+        return fail(error);
 
     velmora::HttpServer server(service);
     const int inherited = inheritedListener();
@@ -168,7 +172,7 @@ int main(int argc, char **argv)
     }
     std::printf("Listening on %s:%d\n", server.localAddress().c_str(), int(server.localPort()));
     std::fflush(stdout);
-    std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(dbPath),
+    std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(store.displayName()),
                  static_cast<long long>(store.stationCount()));
     if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
         std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "

@@ -75,6 +75,50 @@ Service::Service(Store &store, ServiceConfig config)
 {
 }
 
+Service::~Service()
+{
+    // The change feed calls into the catalogue.
+    m_store.stopFollowing();
+}
+
+bool Service::startCatalogue(QString *error) const
+{
+    // Follow first, then load: a change committed in between is then both
+    // in the load and announced, never lost.
+    if (m_store.backend() == Store::Backend::PostgreSQL
+        && !m_store.followStationChanges([this](qint64 id) { refreshStation(id); },
+                                         [this] { reloadCatalogue(); })) {
+        if (error)
+            *error = QStringLiteral("cannot listen for price changes on %1").arg(m_store.displayName());
+        return false;
+    }
+    if (!reloadCatalogue()) {
+        if (error)
+            *error = QStringLiteral("cannot read the stations from %1").arg(m_store.displayName());
+        return false;
+    }
+    return true;
+}
+
+bool Service::reloadCatalogue() const
+{
+    const std::lock_guard lock(m_refreshLock);
+    const auto stations = m_store.allStations();
+    if (!stations)
+        return false;
+    m_catalogue.replace(*stations);
+    return true;
+}
+
+void Service::refreshStation(qint64 id) const
+{
+    // Read back rather than applied from the report: another instance may
+    // have changed the other fuel, or this one again since.
+    const std::lock_guard lock(m_refreshLock);
+    if (const auto station = m_store.station(id))
+        m_catalogue.update(*station);
+}
+
 Response Service::handle(const Request &request) const
 {
     using Handler = Response (Service::*)(const Request &) const;
@@ -207,58 +251,7 @@ Response Service::nearbyStations(const Request &r) const
         return xmlReply(stationsDocument({}));
     const double maxKm = std::min(*radius, m_config.maxNearbyDistanceKm);
 
-    const int maxResults = std::max(0, m_config.maxNearbyResults);
-    BoundingBox box = boundingBox(*lat, *lng, maxKm);
-    QList<Store::Position> candidates;
-    if (box.minLng < -180.0 || box.maxLng > 180.0) {
-        // The circle crosses the antimeridian: search every longitude and let
-        // the exact distance decide.
-        box.minLng = -180.0;
-        box.maxLng = 180.0;
-        candidates = m_store.positionsInBox(box);
-    } else {
-        // Let SQLite rank the box by an approximate distance and hand over
-        // only the front of it. Within the radii served, the approximation
-        // is off by a few per cent at most, so half as many again (and a
-        // few more) is room enough for the exact ranking below.
-        const double lngScale = std::cos(*lat * 3.14159265358979323846 / 180.0);
-        candidates = m_store.nearestInBox(box, *lat, *lng, lngScale, maxResults + maxResults / 2 + 64);
-    }
-    // First pass on coordinates only (served from the index), then fetch
-    // the full rows of the nearest few.
-    struct Hit
-    {
-        double km;
-        qint64 id;
-        bool operator<(const Hit &o) const { return km != o.km ? km < o.km : id < o.id; }
-    };
-    QList<Hit> hits;
-    for (const Store::Position &p : std::as_const(candidates)) {
-        const double km = haversineKm(*lat, *lng, p.lat, p.lng);
-        if (km <= maxKm)
-            hits.append({ km, p.id });
-    }
-    const qsizetype keep = std::min<qsizetype>(hits.size(), maxResults);
-    std::partial_sort(hits.begin(), hits.begin() + keep, hits.end());
-    hits.resize(keep);
-
-    QList<qint64> ids;
-    ids.reserve(hits.size());
-    for (const Hit &h : hits)
-        ids.append(h.id);
-    QHash<qint64, StationRecord> byId;
-    for (StationRecord &s : m_store.stations(ids))
-        byId.insert(s.id, std::move(s));
-    QList<StationRecord> found;
-    found.reserve(hits.size());
-    for (const Hit &h : hits) {
-        auto it = byId.find(h.id);
-        if (it == byId.end())
-            continue; // removed between the two queries
-        it->distanceKm = h.km;
-        found.append(*it);
-    }
-    return xmlReply(stationsDocument(found));
+    return xmlReply(m_catalogue.nearbyDocument(*lat, *lng, maxKm, m_config.maxNearbyResults));
 }
 
 Response Service::stationsByWatchlist(const Request &r) const
@@ -274,10 +267,7 @@ Response Service::stationById(const Request &r) const
     const auto id = stationId(r.value(QStringLiteral("id")));
     if (!id)
         return xmlReply(stationsDocument({}));
-    const auto station = m_store.station(*id);
-    if (!station)
-        return xmlReply(stationsDocument({}));
-    return xmlReply(stationsDocument({ *station }));
+    return xmlReply(m_catalogue.stationDocument(*id));
 }
 
 Response Service::addToWatchlist(const Request &r) const
@@ -289,7 +279,7 @@ Response Service::addToWatchlist(const Request &r) const
         return word("ERROR");
     const auto userId = login(user, password, r.peer);
     if (!userId)
-        return word("BADLOGIN");
+        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
     switch (m_store.addToWatchlist(*userId, *id)) {
     case Store::AddResult::Added:
         return word("SUCCESS");
@@ -328,7 +318,7 @@ Response Service::updatePrice(const Request &r) const
 
     const auto userId = login(user, password, r.peer);
     if (!userId)
-        return word("BADLOGIN");
+        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
 
     PriceReport report;
     report.userId = *userId;
@@ -345,7 +335,10 @@ Response Service::updatePrice(const Request &r) const
         report.lat = *lat;
         report.lng = *lng;
     }
-    return m_store.reportPrice(report) == Store::ReportResult::Stored ? word("SUCCESS") : word("ERROR");
+    if (m_store.reportPrice(report) != Store::ReportResult::Stored)
+        return word("ERROR");
+    refreshStation(report.stationId);
+    return word("SUCCESS");
 }
 
 Response Service::versionCheck(const Request &) const

@@ -1,22 +1,25 @@
 #ifndef VELMORA_SERVICE_SERVICE_H
 #define VELMORA_SERVICE_SERVICE_H
 
+#include "catalogue.h"
 #include "httptypes.h"
 #include "logins.h"
 #include "passwords.h"
 #include "store.h"
+#include "velmora_version.h"
 
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace velmora {
 
 struct ServiceConfig
 {
-    QString latestVersion = QStringLiteral("05.4");
+    QString latestVersion = QStringLiteral(VELMORA_WIRE_VERSION); // this build's own version
     QString versionMessage;
     QString debPath;                          // empty: no package to offer
     int hashIterations = kDefaultHashIterations; // for accounts created by this process
@@ -31,12 +34,23 @@ struct ServiceConfig
 };
 
 // Turns one decoded GET request into a reply. Thread-safe: the HTTP layer
-// calls handle() from several worker threads at once; all shared state lives
-// in the database.
+// calls handle() from several worker threads at once. The database holds all
+// shared state; the station catalogue is also kept in memory (the nearby
+// search and the look-up by id are served from there), updated by this
+// instance's price reports and, on PostgreSQL, by every other instance's.
 class Service
 {
 public:
     Service(Store &store, ServiceConfig config);
+    ~Service();
+
+    // Loads the catalogue into memory and, on PostgreSQL, starts following
+    // the price changes of other instances. Call once the stations exist.
+    bool startCatalogue(QString *error = nullptr) const;
+    // Reads every station from the database again (e.g. after stations were
+    // added behind the service's back). False on a database error; the
+    // catalogue in memory is then kept as it was.
+    bool reloadCatalogue() const;
 
     Response handle(const Request &request) const;
 
@@ -67,12 +81,18 @@ private:
     Response package(const Request &r) const;
 
     int dummyIterations() const;
+    void refreshStation(qint64 id) const;
 
     Store &m_store;
     ServiceConfig m_config;
     std::unique_ptr<CredentialCache> m_logins;
     std::unique_ptr<FailureLimiter> m_failures;
     mutable std::atomic<int> m_dummyIterations { 0 }; // 0: look it up again
+    // Internally locked; changes are not part of the service's own state.
+    mutable Catalogue m_catalogue;
+    // Held from reading stations in the database until they are in the
+    // catalogue, so an older read never overwrites a newer one.
+    mutable std::mutex m_refreshLock;
 };
 
 } // namespace velmora

@@ -1,6 +1,7 @@
 #include "xmlreply.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <QXmlStreamWriter>
 
 namespace velmora {
@@ -66,8 +67,10 @@ QString formatLocalTime(qint64 secsSinceEpoch)
 {
     if (secsSinceEpoch <= 0)
         return QString();
-    return QDateTime::fromSecsSinceEpoch(secsSinceEpoch).toLocalTime().toString(
-            QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // Converting through Qt::LocalTime asks the C library, which checks the
+    // zone file again on every call when TZ is unset.
+    static const QTimeZone zone = QTimeZone::systemTimeZone();
+    return QDateTime::fromSecsSinceEpoch(secsSinceEpoch, zone).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 QString formatPrice(double cents)
@@ -103,6 +106,42 @@ QByteArray stationsDocument(const QList<StationRecord> &stations)
                 w.writeAttribute(QStringLiteral("Distance"), QString::number(s.distanceKm, 'f', 3));
         }
     });
+}
+
+const StationsDocumentParts &stationsDocumentParts()
+{
+    static const StationsDocumentParts parts = [] {
+        StationsDocumentParts p;
+        p.empty = stationsDocument({});
+        const QByteArray one = stationsDocument({ StationRecord() });
+        p.head = one.left(one.indexOf("<station "));
+        p.tail = one.mid(one.lastIndexOf("/>") + 2);
+        return p;
+    }();
+    return parts;
+}
+
+QList<QByteArray> renderStationElements(const QList<StationRecord> &stations)
+{
+    QList<StationRecord> plain = stations;
+    for (StationRecord &s : plain)
+        s.distanceKm = -1;
+    // One document for all, cut at the element starts: "<" never occurs
+    // unescaped inside an attribute value.
+    const QByteArray doc = stationsDocument(plain);
+    const StationsDocumentParts &parts = stationsDocumentParts();
+    QList<QByteArray> out;
+    out.reserve(plain.size());
+    qsizetype from = parts.head.size();
+    const qsizetype end = doc.size() - parts.tail.size();
+    while (from < end) {
+        qsizetype next = doc.indexOf("<station ", from + 1);
+        if (next < 0 || next > end)
+            next = end;
+        out.append(doc.mid(from, next - from - 2)); // without "/>"
+        from = next;
+    }
+    return out;
 }
 
 } // namespace velmora

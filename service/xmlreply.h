@@ -28,7 +28,21 @@ QByteArray areasDocument(const QStringList &names);
 // <stations><station ID=".." name=".." .../>...</stations>
 QByteArray stationsDocument(const QList<StationRecord> &stations);
 
-// "yyyy-MM-dd hh:mm:ss" in local time, or "" for 0.
+// A stations document is head + elements + tail, or `empty` when there are
+// none. Replies put together from elements rendered ahead of time use these
+// pieces, so they are the bytes stationsDocument() would write.
+struct StationsDocumentParts
+{
+    QByteArray head, tail, empty;
+};
+const StationsDocumentParts &stationsDocumentParts();
+// Each station's element as stationsDocument() writes it, but without its
+// closing "/>" (so a Distance attribute can follow), in the input order. The
+// distances of the input are ignored.
+QList<QByteArray> renderStationElements(const QList<StationRecord> &stations);
+
+// "yyyy-MM-dd hh:mm:ss" in local time, or "" for 0. The local time zone is
+// looked up once per process, not once per value.
 QString formatLocalTime(qint64 secsSinceEpoch);
 // Cents with one decimal, e.g. "179.9".
 QString formatPrice(double cents);

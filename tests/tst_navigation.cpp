@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "tests/support/windowenvironment.h"
 #include "ui_mainwindow.h"
+#include "velmora_version.h"
 
 #include <QGeoPositionInfoSource>
 #include <QMessageBox>
@@ -152,7 +153,7 @@ void TstNavigation::aboutBox()
     const TestSupport::ModalRecord box = env->modals.last();
     QCOMPARE(box.className, QStringLiteral("QMessageBox"));
     QCOMPARE(box.windowTitle, QStringLiteral("Velmora"));
-    QCOMPARE(box.text, QStringLiteral("Velmora 05.4"));
+    QCOMPARE(box.text, QStringLiteral("Velmora " VELMORA_WIRE_VERSION));
     QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(box.icon, int(QMessageBox::Information));
 }

@@ -6,6 +6,7 @@
 #include "support/childprocess.h"
 #include "support/debugcapture.h"
 #include "support/windowenvironment.h"
+#include "velmora_version.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
@@ -51,7 +52,7 @@ void tst_Requests::constructionSendsCountiesThenVersionCheck()
     const auto requests = env->server.requests();
     QCOMPARE(requests.first().path, QStringLiteral("/api/nokiaApp/getCounties.php"));
     QCOMPARE(requests.last().path, QStringLiteral("/velmora/getVersionMaemo"));
-    QCOMPARE(requests.last().queryValue("current"), QStringLiteral("05.4"));
+    QCOMPARE(requests.last().queryValue("current"), QStringLiteral(VELMORA_WIRE_VERSION));
 }
 
 void tst_Requests::failuresShareOneDialogAndRequestsAreDroppedMeanwhile()

@@ -66,6 +66,7 @@ public:
         log();
     }
 
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     quint16 port() const { return m_port; }
     QString baseUrl() const { return "http://127.0.0.1:" + QString::number(m_port); }
     QString errorText() const { return m_error; }

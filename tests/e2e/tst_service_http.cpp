@@ -5,6 +5,7 @@
 // service manager. Each test runs the real process on a loopback port.
 
 #include "serviceprocess.h"
+#include "velmora_version.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -257,7 +258,7 @@ void TstServiceHttp::secondInstanceIsRefused()
     QCOMPARE(second.exitCode(), 1);
     QVERIFY2(second.readAllStandardError().contains("address already in use"), "no reason given");
     QVERIFY(!second.readAllStandardOutput().contains("Listening"));
-    QVERIFY(bodyOf(send(get("/velmora/getVersionMaemo"))).endsWith(":05.4"));
+    QVERIFY(bodyOf(send(get("/velmora/getVersionMaemo"))).endsWith(":" VELMORA_WIRE_VERSION));
 }
 
 void TstServiceHttp::startupChecks()
@@ -314,7 +315,7 @@ void TstServiceHttp::servesHandedOverSocket()
     QByteArray out;
     QVERIFY(QTest::qWaitFor([&] { out += service.readAllStandardOutput(); return out.contains('\n'); }, 30000));
     QCOMPARE(out, "Listening on 127.0.0.1:" + QByteArray::number(port) + '\n');
-    QCOMPARE(bodyOf(exchange(port, get("/velmora/getVersionMaemo"))), QByteArray(":05.4"));
+    QCOMPARE(bodyOf(exchange(port, get("/velmora/getVersionMaemo"))), QByteArray(":" VELMORA_WIRE_VERSION));
     service.terminate();
     QVERIFY(service.waitForFinished(5000));
     QCOMPARE(service.exitCode(), 0);

@@ -1,13 +1,16 @@
 # Builds the Debian package into a scratch folder and checks what is in it:
 # the expected files, nothing from the build tree that must not ship (the
-# replay position plugin, test programs), worked-out dependencies and an
-# installed unit that starts the installed service.
+# replay position plugin, test programs), the project's version, worked-out
+# dependencies, a described package, units that start the installed service
+# from a loopback socket the package enables, the documentation, and, when
+# lintian is installed, no lintian errors.
 #
-#   cmake -DCPACK=<cpack> -DBUILD_DIR=<build> -DEXPECT=<a,b,...> -DWITH_SERVICE=ON|OFF -P checkpackage.cmake
+#   cmake -DCPACK=<cpack> -DBUILD_DIR=<build> -DEXPECT=<a,b,...> -DVERSION=<x.y>
+#         -DWITH_SERVICE=ON|OFF -P checkpackage.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var CPACK BUILD_DIR EXPECT)
+foreach(var CPACK BUILD_DIR EXPECT VERSION)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "checkpackage.cmake: ${var} not set")
     endif()
@@ -71,7 +74,27 @@ foreach(path IN LISTS paths)
     endif()
 endforeach()
 
-execute_process(COMMAND "${DPKG_DEB}" -f "${deb}" Depends OUTPUT_VARIABLE depends OUTPUT_STRIP_TRAILING_WHITESPACE)
+function(control_field field out)
+    execute_process(COMMAND "${DPKG_DEB}" -f "${deb}" ${field} OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+control_field(Version version)
+if(NOT version STREQUAL VERSION)
+    fail("package version ${version}, project version ${VERSION}")
+endif()
+control_field(Description description)
+if(NOT description MATCHES "\n ")
+    fail("the description has no text below its summary: ${description}")
+endif()
+control_field(Recommends recommends)
+foreach(package IN ITEMS libqt6positioning6-plugins geoclue-2.0)
+    if(NOT recommends MATCHES "(^|, )${package}(,|$)")
+        fail("Recommends lacks ${package}: ${recommends}")
+    endif()
+endforeach()
+
+control_field(Depends depends)
 message("Depends: ${depends}")
 set(needed libqt6widgets6 libqt6network6 libqt6positioning6 libqt6xml6)
 if(WITH_SERVICE)
@@ -83,19 +106,59 @@ foreach(package IN LISTS needed)
     endif()
 endforeach()
 
-execute_process(COMMAND "${DPKG_DEB}" -x "${deb}" "${work}/root" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-    fail("dpkg-deb -x failed")
-endif()
+# dpkg-deb -x (the files) or -e (the control files) into a folder.
+function(unpack option folder)
+    execute_process(COMMAND "${DPKG_DEB}" ${option} "${deb}" "${folder}" RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+        fail("dpkg-deb ${option} failed")
+    endif()
+endfunction()
+
+unpack(-x "${work}/root")
 file(READ "${work}/root/usr/share/applications/velmora.desktop" desktop)
 if(NOT desktop MATCHES "\nExec=velmora\n" OR NOT desktop MATCHES "\nIcon=velmora\n")
     fail("desktop entry does not start velmora with its icon:\n${desktop}")
 endif()
+file(STRINGS "${work}/root/usr/share/doc/velmora/copyright" copyright LIMIT_COUNT 1)
+if(NOT copyright MATCHES "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/?$")
+    fail("copyright is not in the machine-readable format: ${copyright}")
+endif()
+
 if(WITH_SERVICE)
     file(READ "${work}/root/usr/lib/systemd/user/velmora-service.service" unit)
-    if(NOT unit MATCHES "\nExecStart=/usr/bin/velmora-service ")
+    if(NOT unit MATCHES "\nExecStart=/usr/bin/velmora-service( [^\n]*)?\n")
         fail("unit does not start the installed service:\n${unit}")
     endif()
+    file(READ "${work}/root/usr/lib/systemd/user/velmora-service.socket" socket)
+    if(NOT socket MATCHES "\nListenStream=127\\.0\\.0\\.1:8642\n" OR NOT socket MATCHES "\nWantedBy=sockets\\.target\n")
+        fail("socket unit does not listen on 127.0.0.1:8642 from sockets.target:\n${socket}")
+    endif()
+    if("${unit}${socket}" MATCHES "@[A-Za-z_]+@")
+        fail("a unit still holds a placeholder:\n${unit}${socket}")
+    endif()
+    # The socket is enabled for every user when the package is configured,
+    # and the removed package stays known to dpkg until it is purged.
+    unpack(-e "${work}/control")
+    file(READ "${work}/control/postinst" postinst)
+    if(NOT postinst MATCHES "\n[ \t]*deb-systemd-helper --user enable \"\\$socket\""
+       OR NOT postinst MATCHES "\nsocket=velmora-service\\.socket\n")
+        fail("postinst does not enable the user socket:\n${postinst}")
+    endif()
+    if(NOT EXISTS "${work}/control/postrm")
+        fail("no postrm: a removed package would be forgotten before it can be purged")
+    endif()
+endif()
+
+# Lintian's errors fail the check; its warnings are shown in the test log.
+find_program(LINTIAN lintian)
+if(LINTIAN)
+    execute_process(COMMAND "${LINTIAN}" "${deb}" OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    message("lintian:\n${out}${err}")
+    if(out MATCHES "(^|\n)E: ")
+        fail("lintian reports errors:\n${out}")
+    endif()
+else()
+    message("lintian not found; lintian check skipped")
 endif()
 
 file(REMOVE_RECURSE "${work}")

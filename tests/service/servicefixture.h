@@ -36,6 +36,8 @@ struct ServiceFixture
         service = std::make_unique<velmora::Service>(*store, config);
         if (!velmora::populateDemoData(*store, *service, demoStations, velmora::kDemoSeed, &error))
             qFatal("cannot create demo data: %s", qPrintable(error));
+        if (!service->startCatalogue(&error))
+            qFatal("cannot load the catalogue: %s", qPrintable(error));
     }
 
     static velmora::ServiceConfig testConfig()

@@ -130,6 +130,7 @@ void TestServiceCatalogue::attributeValuesAreEscaped()
     q.addBindValue(name);
     q.addBindValue(QStringLiteral("Line\u0001with control"));
     QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+    QVERIFY(f.service->reloadCatalogue());
 
     const Response r = f.api("getStationById.php?id=5000");
     for (const char *escaped : { "&amp;", "&quot;Best&quot;", "&lt;Co", "Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x9a\x97" })
@@ -178,11 +179,11 @@ void TestServiceCatalogue::demoDataIsDeterministic()
 void TestServiceCatalogue::updateServerAndUnknownPaths()
 {
     {
-        // By default: the current version without a message, and no package.
+        // By default: this build's own version without a message, and no package.
         ServiceFixture f(10);
-        const Response version = f.get("/velmora/getVersionMaemo", { { "current", "05.4" } });
+        const Response version = f.get("/velmora/getVersionMaemo", { { "current", VELMORA_WIRE_VERSION } });
         QCOMPARE(version.status, 200);
-        QCOMPARE(version.body, QByteArray(":05.4"));
+        QCOMPARE(version.body, QByteArray(":" VELMORA_WIRE_VERSION));
         for (const char *path : { "/velmora/velmora.deb", "/", "/api/nokiaApp/", "/api/nokiaApp/getFoo.php",
                                   "/api/nokiaApp/getCounties", "/api/nokiaApp/getCounties.php/x",
                                   "/API/nokiaApp/getCounties.php", "/velmora/", "/velmora/getVersion",

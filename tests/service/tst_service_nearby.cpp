@@ -15,6 +15,7 @@ private slots:
     void initTestCase() { m_fixture = std::make_unique<ServiceFixture>(); }
     void matchesFullScan_data();
     void matchesFullScan();
+    void repliesAreTheDocumentOfTheNearest();
     void largeRadiusIsClampedAndCapped();
     void routeOutOfDublinMeetsStations();
     void acrossTheAntimeridian();
@@ -85,6 +86,33 @@ void TestServiceNearby::matchesFullScan()
     QCOMPARE(sorted(valuesOf(found, "ID")), sorted(scan(lat, lng, km)));
 }
 
+void TestServiceNearby::repliesAreTheDocumentOfTheNearest()
+{
+    // The reply put together from elements rendered ahead of time is, byte
+    // for byte, the document of the nearest stations ranked exactly.
+    const auto all = m_fixture->store->allStations();
+    QVERIFY(all);
+    const int cap = m_fixture->service->config().maxNearbyResults;
+    QRandomGenerator rng(42);
+    for (int i = 0; i < 60; ++i) {
+        const double lat = 51.4 + rng.generateDouble() * 4.0, lng = -10.5 + rng.generateDouble() * 5.0;
+        const double km = QList<double> { 0.5, 3, 12, 50, 150 }.at(i % 5);
+        QList<velmora::StationRecord> expected;
+        for (velmora::StationRecord s : *all) {
+            s.distanceKm = velmora::haversineKm(lat, lng, s.lat, s.lng);
+            if (s.distanceKm <= km)
+                expected.append(s);
+        }
+        std::sort(expected.begin(), expected.end(), [](const auto &a, const auto &b) {
+            return a.distanceKm != b.distanceKm ? a.distanceKm < b.distanceKm : a.id < b.id;
+        });
+        expected = expected.mid(0, cap);
+        const QString query = QStringLiteral("getNearbyStations.php?latitude=%1&longitude=%2&maxDistance=%3")
+                                      .arg(lat, 0, 'g', 17).arg(lng, 0, 'g', 17).arg(km);
+        QCOMPARE(m_fixture->api(query).body, velmora::stationsDocument(expected));
+    }
+}
+
 void TestServiceNearby::largeRadiusIsClampedAndCapped()
 {
     const int cap = m_fixture->service->config().maxNearbyResults;
@@ -123,6 +151,7 @@ void TestServiceNearby::acrossTheAntimeridian()
     QVERIFY(q.exec(QStringLiteral("INSERT INTO stations (id, name, county_id, area_id, lat, lng)"
                                   " VALUES (90001, 'Date Line East', 1, 1, 0.0, 179.99),"
                                   " (90002, 'Date Line West', 1, 1, 0.0, -179.995)")));
+    QVERIFY(m_fixture->service->reloadCatalogue());
     const auto found = nearby("0", "-179.99", "5");
     QCOMPARE(valuesOf(found, "ID"), QStringList({ "90002", "90001" }));
     QCOMPARE(found.at(1).value("Distance"), QStringLiteral("2.224"));
