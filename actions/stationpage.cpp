@@ -6,6 +6,8 @@
 #include <QLCDNumber>
 #include <QTableWidget>
 
+#include <cmath>
+
 // Opens the station page and asks for the station. The previous station's
 // prices stay on the displays until the reply fills the page; the save
 // buttons stay disabled until then.
@@ -32,16 +34,17 @@ void MainWindow::openStationFromTable(QTableWidget *table, const QModelIndex &in
     loadStation(idItem->data(Qt::DisplayRole).toString());
 }
 
-// Steps a price display by delta. A price cannot go below zero: stepping
-// down from less than one step shows 0. The displayed prices start from
-// single precision and 0.1 has no exact binary form, so stepping down to
-// zero can leave a residue of a few millionths; anything below 0.0001
+// Steps a price display by delta. Stepping down cannot go below zero:
+// stepping down from less than one step shows 0. Stepping up always adds,
+// even to a negative price the service sent. The displayed prices start from
+// single precision and 0.1 has no exact binary form, so stepping to zero can
+// leave a residue of a few millionths; anything within 0.0001 of zero
 // (prices have at most three decimals) is shown and reported as 0, not as
 // "1.19209e-08".
 void MainWindow::stepPrice(QLCDNumber *display, double delta)
 {
     double value = display->value() + delta;
-    if (value < 0.0001)
+    if (std::abs(value) < 0.0001 || (delta < 0 && value < 0))
         value = 0.0;
     display->display(value);
 }

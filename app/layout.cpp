@@ -23,16 +23,16 @@ QFont withPixelSize(const QFont &base, int pixels)
 
 } // namespace
 
-// Sizes fonts and tab icons once, from the longer side of the screen, so they
-// are the same in both orientations; then selects the stored start tab.
+// Sizes fonts and tab icons once, from the longer side of the device's
+// screen, so they are the same in both orientations; then selects the stored
+// start tab.
 void MainWindow::applyScreenFonts()
 {
     installStationDelegate(ui->gpsTable);
     installStationDelegate(ui->areaStationTable);
     installStationDelegate(ui->favsTable);
 
-    const QRect screen = Platform::screenGeometry();
-    const int longSide = std::max(screen.width(), screen.height());
+    const int longSide = Platform::deviceLongSide();
 
     const QFont base = ui->countyList->font();
     const QFont listFont = withPixelSize(base, std::max(longSide / 23, 10));

@@ -38,6 +38,8 @@ MainWindow::MainWindow(QWidget *parent)
     gpsStarted = false;
 
     loadSettings();
+    // The window has its size before the layout first reads it.
+    restoreWindowGeometry();
 
     lastLongitude = NoFix;
     lastLatitude = NoFix;
@@ -65,5 +67,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
         saveSettings();
         settingsTabVisited = false;
     }
+    keepWindowGeometry();
     QMainWindow::closeEvent(event);
 }

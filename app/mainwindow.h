@@ -120,7 +120,7 @@ protected:
 private:
     // --- private helpers, grouped by concern; each group's owner adds here ---
     // reply dispatch
-    void handlePriceUpdateReply(const QByteArray &body);
+    void handlePriceUpdateReply(const QByteArray &body, const QUrl &url);
     void handleVersionReply(const QByteArray &body);
     // station data
     bool priceDateKnown(const QDomElement &station, const QString &fuel);
@@ -128,6 +128,8 @@ private:
     void sendPriceReport(class QLCDNumber *display, bool diesel, class QPushButton *button);
     void stepPrice(class QLCDNumber *display, double delta);
     // settings
+    void restoreWindowGeometry();
+    void keepWindowGeometry();
     // layout
 
 public:

@@ -1,9 +1,11 @@
 #include "app/mainwindow.h"
 
 #include "app/constants.h"
+#include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -50,25 +52,40 @@ void MainWindow::httpReply(QNetworkReply *reply)
         } else if (path.contains(QLatin1String("addToWatchlist"))) {
             parseReply(body, KindWatchlistChange);
         } else if (path.contains(QLatin1String("updatePrice"))) {
-            handlePriceUpdateReply(body);
+            handlePriceUpdateReply(body, reply->url());
         } else if (path.contains(QLatin1String("getVersion"))) {
             handleVersionReply(body);
         } else {
             qDebug() << "Got unknown response";
         }
+    } else if (path.contains(QLatin1String("updatePrice"))) {
+        // A price report that failed on the way still needs its save button
+        // back.
+        handlePriceUpdateReply(body, reply->url());
     }
 
     reply->deleteLater();
 }
 
 // The answer to a price report is a bare status word, compared exactly: a
-// trailing line break or another case matches nothing and is ignored.
-void MainWindow::handlePriceUpdateReply(const QByteArray &body)
+// trailing line break or another case matches no message. Anything but
+// "SUCCESS" leaves the report unconfirmed, so the fuel's save button is given
+// back for another try, as long as the page still shows that station.
+void MainWindow::handlePriceUpdateReply(const QByteArray &body, const QUrl &url)
 {
     const QByteArray word = upToZero(body);
     if (word == "SUCCESS") {
         qDebug() << "Price update successful";
-    } else if (word == "ERROR") {
+        return;
+    }
+
+    const QUrlQuery query(url);
+    if (query.queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded) == currentStationId) {
+        const bool diesel = query.queryItemValue(QStringLiteral("type")) == QLatin1String("Diesel");
+        (diesel ? ui->saveDieselButton : ui->savePetrolButton)->setEnabled(true);
+    }
+
+    if (word == "ERROR") {
         QMessageBox::warning(this, QStringLiteral("Update failed"),
                              QStringLiteral("Could not update price - server rejected update"));
     } else if (word == "BADLOGIN") {

@@ -15,7 +15,7 @@
 void MainWindow::sendRequest(const QString &url)
 {
     if (errorDialogOpen) {
-        qDebug().nospace() << "Ignoring " << url << " due to error status";
+        qDebug().nospace() << "Ignoring " << Catalogue::maskPassword(url) << " due to error status";
         return;
     }
 

@@ -1,9 +1,13 @@
 #include "platform/screen.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace Platform {
 
@@ -19,6 +23,76 @@ Override &geometryOverride()
     static Override value;
     return value;
 }
+
+// A handheld's screen, in pixels: the layout was made for it, and a desktop
+// window opens at its size.
+constexpr int HandheldLongSide = 800;
+constexpr int HandheldShortSide = 480;
+
+// The window that stands for the screen, when there is one.
+QPointer<QWidget> &deviceWindow()
+{
+    static QPointer<QWidget> window;
+    return window;
+}
+
+// The device window, if `widget` is in it and no override says otherwise.
+const QWidget *deviceWindowOf(const QWidget *widget)
+{
+    const QWidget *window = deviceWindow();
+    if (!window || geometryOverride().active)
+        return nullptr;
+    if (widget && widget->window() != window)
+        return nullptr;
+    return window;
+}
+
+// Announces every resize of the device window as a screen resize, so the
+// layout follows the window as it follows a rotated screen.
+class ResizeRelay : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize && watched == parent())
+            ScreenNotifier::instance()->notify();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Makes the window fill its screen when it is first shown, as the device's
+// window manager did; until then it keeps the form's size.
+class ScreenFiller : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && watched == parent()) {
+            auto *window = static_cast<QWidget *>(watched);
+            window->removeEventFilter(this);
+            deleteLater();
+            // Without a window manager nothing would size the window, so its
+            // geometry is set as well as its state.
+            if (const QScreen *screen = window->screen())
+                window->setGeometry(screen->availableGeometry());
+            window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+bool onSomeScreen(const QRect &rect)
+{
+    const auto screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(),
+                       [&rect](const QScreen *screen) { return screen->availableGeometry().contains(rect); });
+}
 } // namespace
 
 QRect screenGeometry()
@@ -26,6 +100,8 @@ QRect screenGeometry()
     const Override &o = geometryOverride();
     if (o.active)
         return o.screen;
+    if (const QWidget *window = deviceWindowOf(nullptr))
+        return QRect(QPoint(0, 0), window->size());
     if (QScreen *screen = QGuiApplication::primaryScreen())
         return screen->geometry();
     return QRect();
@@ -36,10 +112,57 @@ QRect availableGeometry(const QWidget *widget)
     const Override &o = geometryOverride();
     if (o.active)
         return o.available.isValid() ? o.available : o.screen;
+    if (const QWidget *window = deviceWindowOf(widget))
+        return QRect(QPoint(0, 0), window->size());
     QScreen *screen = widget ? widget->screen() : nullptr;
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect();
+}
+
+int deviceLongSide()
+{
+    if (deviceWindowOf(nullptr))
+        return HandheldLongSide;
+    const QRect screen = screenGeometry();
+    return std::max(screen.width(), screen.height());
+}
+
+void placeWindow(QWidget *window, const QRect &kept)
+{
+    if (!window)
+        return;
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QRect available = primary ? primary->availableGeometry() : QRect();
+    const bool handheld = geometryOverride().active
+                          || std::max(available.width(), available.height()) <= HandheldLongSide;
+    if (handheld) {
+        // The layout reads the screen, so the window's size does not matter
+        // before it is shown. The View menu can still make it full screen.
+        window->installEventFilter(new ScreenFiller(window));
+        return;
+    }
+
+    if (kept.isValid() && onSomeScreen(kept)) {
+        window->setGeometry(kept);
+    } else {
+        const QSize size = QSize(HandheldLongSide, HandheldShortSide).boundedTo(available.size());
+        window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
+    }
+    // The station columns are shares of the window's width; narrower than a
+    // handheld held upright, they would push the prices out of the window.
+    window->setMinimumWidth(HandheldShortSide);
+    deviceWindow() = window;
+    window->installEventFilter(new ResizeRelay(window));
+}
+
+QRect geometryToKeep(const QWidget *window)
+{
+    if (!window || window != deviceWindow())
+        return QRect();
+    // A maximised window is kept at its maximised size; a full-screen one
+    // covers panels a normal window may not, so its normal size is kept.
+    return window->isFullScreen() ? window->normalGeometry() : window->geometry();
 }
 
 ScreenNotifier::ScreenNotifier(QObject *parent)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Takes screenshots of the running client on a landscape 800x480 and a
 # portrait 480x800 screen, each in its own virtual X server, and saves them
-# as <dir>/velmora-800x480.png and <dir>/velmora-480x800.png. The tab bar
-# sits on the left in landscape and at the bottom in portrait.
+# as <dir>/velmora-800x480.png and <dir>/velmora-480x800.png (the county
+# list), plus <dir>/velmora-800x480-nearby.png (the stations near the
+# replayed GPS position, with their prices). The tab bar sits on the left in
+# landscape and at the bottom in portrait.
 #
 #   scripts/screenshots.sh <output dir>
 #
@@ -69,11 +71,20 @@ if [ -x "$SERVICE" ]; then
     sleep 1
 fi
 
-# One run of the client in a fresh virtual X server of the given size.
+# The replay position plugin, when built, puts the GPS tab in Dublin.
+if [ -d "$BUILD_DIR/plugins" ]; then
+    export QT_PLUGIN_PATH="$BUILD_DIR/plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}"
+fi
+
+# One run of the client in a fresh virtual X server of the given size,
+# opening on the given start tab (0 counties, 1 nearby stations).
 shoot() {
-    local width=$1 height=$2
-    local file="$OUT_DIR/velmora-${width}x${height}.png"
-    XDG_CONFIG_HOME="$WORK/config-${width}x${height}" \
+    local width=$1 height=$2 tab=${3:-0} suffix=${4:-}
+    local file="$OUT_DIR/velmora-${width}x${height}${suffix}.png"
+    local config="$WORK/config-${width}x${height}${suffix}"
+    mkdir -p "$config/Orvane Software"
+    printf '[General]\nstartTab=%s\n' "$tab" > "$config/Orvane Software/Velmora.conf"
+    XDG_CONFIG_HOME="$config" \
     xvfb-run -a -s "-screen 0 ${width}x${height}x24" bash -c '
         "$1" -geometry "$2x$3+0+0" &
         client=$!
@@ -89,3 +100,4 @@ shoot() {
 
 shoot 800 480
 shoot 480 800
+shoot 800 480 1 -nearby

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "platform/screen.h"
 #include "ui_mainwindow.h"
 
 #include <QSettings>
@@ -11,6 +12,10 @@ QSettings openStore()
 {
     return QSettings(QStringLiteral("Orvane Software"), QStringLiteral("Velmora"));
 }
+
+// Where the window was when it was last closed, on a screen larger than a
+// handheld's.
+const QString WindowGeometryKey = QStringLiteral("windowGeometry");
 
 } // namespace
 
@@ -50,4 +55,20 @@ void MainWindow::saveSettings()
     store.setValue(QStringLiteral("gpsIncludeDistance"), ui->gpsDistance->currentIndex());
     store.setValue(QStringLiteral("stalePriceDays"), ui->stalePriceDays->currentIndex());
     store.setValue(QStringLiteral("startTab"), ui->startTabCombo->currentIndex());
+}
+
+// Places the window where it was when last closed; the platform decides
+// whether a kept place applies at all (a handheld's window fills its screen).
+void MainWindow::restoreWindowGeometry()
+{
+    Platform::placeWindow(this, openStore().value(WindowGeometryKey).toRect());
+}
+
+// Only a place worth keeping is written; a handheld's run leaves the one
+// kept from a desktop run alone.
+void MainWindow::keepWindowGeometry()
+{
+    const QRect geometry = Platform::geometryToKeep(this);
+    if (geometry.isValid())
+        openStore().setValue(WindowGeometryKey, geometry);
 }

@@ -46,12 +46,16 @@ void ItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     if (secondLine == QLatin1String("Stale"))
         large.setStrikeOut(true);
 
+    // Text wider than its cell ends in "…" rather than being cut mid-letter
+    // against the next column.
     painter->setFont(large);
-    painter->drawText(firstRect, Qt::AlignLeft | Qt::AlignTop, firstLine);
+    painter->drawText(firstRect, Qt::AlignLeft | Qt::AlignTop,
+                      painter->fontMetrics().elidedText(firstLine, Qt::ElideRight, firstRect.width()));
 
     if (!secondLine.isEmpty()) {
         painter->setFont(small);
-        painter->drawText(secondRect, Qt::AlignLeft | Qt::AlignVCenter, secondLine);
+        painter->drawText(secondRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          painter->fontMetrics().elidedText(secondLine, Qt::ElideRight, secondRect.width()));
     } else if (!filled.icon.isNull()) {
         filled.icon.paint(painter, iconBand, Qt::AlignHCenter, QIcon::Normal, QIcon::Off);
     }
@@ -76,4 +80,6 @@ void MainWindow::installStationDelegate(QTableWidget *table)
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setShowGrid(false);
     table->setAutoScroll(false);
+    // Rows are read and tapped, never edited.
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
 }

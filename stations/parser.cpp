@@ -4,6 +4,7 @@
 
 #include <QDomDocument>
 #include <QMessageBox>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -19,6 +20,39 @@ QList<QDomElement> elementsNamed(const QDomElement &root, const QString &tag)
     for (int i = 0; i < count; ++i)
         elements.append(nodes.item(i).toElement());
     return elements;
+}
+
+// The service's documents are a root with one level of elements below it; a
+// reply nested far deeper, or far larger than any list of stations, is not
+// one of them. Both are refused before the DOM parse, whose cost grows
+// faster than the nesting depth: a hostile body of a few hundred kilobytes
+// would otherwise hold the window for minutes.
+constexpr int MaxDocumentDepth = 64;
+constexpr qsizetype MaxDocumentBytes = 16 * 1024 * 1024;
+
+// Whether the body may go to the DOM parser. The scan stops at the first
+// element too deep; a syntax error ends it too, and the DOM parser, which
+// stops at the same point, then finds the document unreadable.
+bool withinDocumentLimits(const QByteArray &body)
+{
+    if (body.size() > MaxDocumentBytes)
+        return false;
+    QXmlStreamReader reader(body);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > MaxDocumentDepth)
+                return false;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
 }
 
 QString ageLabelText(MainWindow *window, const QDomElement &station, const QString &fuel, bool known)
@@ -54,7 +88,7 @@ void MainWindow::parseReply(const QByteArray &body, int kind)
     QDomDocument document(QStringLiteral("velmoradoc"));
     // A document that fails to load holds nothing: without this, the part
     // read before the error would still be found.
-    if (!document.setContent(body, true))
+    if (!withinDocumentLimits(body) || !document.setContent(body, true))
         document.clear();
     const QDomElement root = document.documentElement();
 

@@ -121,6 +121,37 @@ QIcon starIcon()
     return BundleImages::icon(QStringLiteral(":/star"));
 }
 
+// A cell of a station row: it can be selected and tapped, never edited.
+QTableWidgetItem *stationItem(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    return item;
+}
+
+// The id in column 0 of the selected row; empty when nothing is selected.
+QString selectedStationId(const QTableWidget *table)
+{
+    const QModelIndexList selected = table->selectionModel()->selectedIndexes();
+    const QTableWidgetItem *id = selected.isEmpty() ? nullptr : table->item(selected.first().row(), 0);
+    return id ? id->text() : QString();
+}
+
+// Puts the selection back on the row of the station it was on before a
+// refill, or clears it when that station has left the list (or nothing was
+// selected): a selection kept by row number would point at another station.
+void reselectStation(QTableWidget *table, const QString &id)
+{
+    for (int row = 0; !id.isEmpty() && row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->item(row, 0);
+        if (item && item->text() == id) {
+            table->selectRow(row);
+            return;
+        }
+    }
+    table->clearSelection();
+}
+
 } // namespace
 
 // Rebuilds one station table from the station elements of a reply: one row
@@ -138,6 +169,8 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     for (int i = 0; i < count; ++i)
         stations.append(nodes.item(i).toElement());
 
+    const QString selectedId = selectedStationId(table);
+
     // No repaint per cell while thousands of items go in.
     const bool updatesWereEnabled = table->updatesEnabled();
     table->setUpdatesEnabled(false);
@@ -149,7 +182,7 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
         const QDomElement &station = stations.at(row);
         table->setRowHeight(row, StationRowHeight);
 
-        table->setItem(row, 0, new QTableWidgetItem(station.attribute(QStringLiteral("ID"))));
+        table->setItem(row, 0, stationItem(station.attribute(QStringLiteral("ID"))));
         makePriceCell(station, table, row, 2, fuel, threshold);
 
         const QString name = station.attribute(QStringLiteral("name"));
@@ -173,12 +206,13 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
             address += QStringLiteral(" - age unknown");
         }
 
-        auto *titleItem = new QTableWidgetItem(title);
+        auto *titleItem = stationItem(title);
         titleItem->setData(SubtitleRole, address);
         table->setItem(row, 1, titleItem);
     }
 
     table->setColumnWidth(0, 0);
+    reselectStation(table, selectedId);
     table->setUpdatesEnabled(updatesWereEnabled);
 }
 
@@ -209,7 +243,7 @@ void MainWindow::makePriceCell(const QDomElement &station, QTableWidget *table, 
                                const QString &fuel, float threshold)
 {
     const QDate day = priceDay(station, fuel);
-    auto *item = new QTableWidgetItem(station.attribute(fuel + QStringLiteral("Price")));
+    auto *item = stationItem(station.attribute(fuel + QStringLiteral("Price")));
 
     const int staleLimit = ui->stalePriceDays->currentText().toInt();
     if (!day.isValid() || ageInDays(day) >= staleLimit) {

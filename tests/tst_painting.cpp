@@ -115,6 +115,7 @@ private slots:
     void staleStruckThroughAndStarCentred();
     void selectedRowUsesHighlightedText();
     void cellVariants();
+    void longTextEndsInEllipsis();
     void delegateInstallation();
 
 private:
@@ -252,6 +253,31 @@ void TstPainting::cellVariants()
     const QRect large = boundingBox(image, QRect(other.x(), other.y() + 1, other.width(), h1), isInk);
     const QRect small = boundingBox(image, QRect(other.x(), other.y() + 1 + h1, other.width(), 20), isInk);
     QVERIFY(large.height() > small.height() * 4 / 3);
+}
+
+// A title or address wider than its cell is drawn shortened with "…", as the
+// same cell holding the already shortened text is drawn, not cut mid-letter.
+void TstPainting::longTextEndsInEllipsis()
+{
+    table->setColumnWidth(1, 160);
+    const QString title = QStringLiteral("Applegreen Ballincollig West Service Station");
+    const QString address = QStringLiteral("Main Street, Ballincollig - 12.50 km - 3 days");
+    QTableWidgetItem *item = table->item(0, 1);
+    item->setText(title);
+    item->setData(SubtitleRole, address);
+    const QRect cell = table->visualRect(table->model()->index(0, 1));
+    const QImage drawn = render(table).copy(cell);
+
+    QFont large = table->font();
+    large.setPixelSize(26);
+    QFont small = table->font();
+    small.setPixelSize(17);
+    const QString shortTitle = QFontMetrics(large).elidedText(title, Qt::ElideRight, cell.width() - 4);
+    const QString shortAddress = QFontMetrics(small).elidedText(address, Qt::ElideRight, cell.width() - 6);
+    QVERIFY(shortTitle.endsWith(QChar(0x2026)) && shortAddress.endsWith(QChar(0x2026)));
+    item->setText(shortTitle);
+    item->setData(SubtitleRole, shortAddress);
+    QVERIFY(render(table).copy(cell) == drawn);
 }
 
 void TstPainting::delegateInstallation()

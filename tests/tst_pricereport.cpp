@@ -27,6 +27,7 @@ private slots:
     void refusedConnectionRaisesNoDialog();
     void serviceAnswer_data();
     void serviceAnswer();
+    void failedReportOfAnotherStationLeavesPageAlone();
 
 private:
     Harness *m_w = nullptr;
@@ -129,20 +130,23 @@ void TstPriceReport::refusedConnectionRaisesNoDialog()
     QTest::qWait(100);
     QCOMPARE(m_w->modals.count(), 0);
     QVERIFY(!m_w->window->errorDialogOpen);
-    QVERIFY(!m_w->ui()->savePetrolButton->isEnabled());
+    // The report can be sent again; the other fuel's button is untouched.
+    QVERIFY(m_w->ui()->savePetrolButton->isEnabled());
+    QVERIFY(m_w->ui()->saveDieselButton->isEnabled());
 }
 
 void TstPriceReport::serviceAnswer_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("boxText");  // text of a warning box, empty: none
-    QTest::addColumn<bool>("logged");      // "Price update successful" written
+    QTest::addColumn<bool>("logged");      // "Price update successful" written, the button kept disabled
 
     QTest::newRow("SUCCESS") << QByteArray("SUCCESS") << QString() << true;
     QTest::newRow("ERROR") << QByteArray("ERROR") << "Could not update price - server rejected update" << false;
     QTest::newRow("BADLOGIN") << QByteArray("BADLOGIN")
                               << "Bad login, please check your user and password in the settings page." << false;
-    // The word is compared exactly, up to a zero byte; anything else does nothing.
+    // The word is compared exactly, up to a zero byte; anything else shows
+    // nothing and leaves the report unconfirmed.
     QTest::newRow("success before zero byte") << QByteArray("SUCCESS\0tail", 12) << QString() << true;
     QTest::newRow("success with line break") << QByteArray("SUCCESS\n") << QString() << false;
     QTest::newRow("lower case") << QByteArray("error") << QString() << false;
@@ -171,9 +175,25 @@ void TstPriceReport::serviceAnswer()
         QCOMPARE(m_w->modals.last().icon, int(QMessageBox::Warning));
         QCOMPARE(m_w->modals.last().buttons, QStringList{QStringLiteral("OK")});
     }
-    // No answer gives the button back, nor touches the rest of the page.
-    QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());
+    // Only a confirmed report keeps its button disabled; no answer touches
+    // the other fuel's.
+    QCOMPARE(m_w->ui()->saveDieselButton->isEnabled(), !logged);
     QVERIFY(m_w->ui()->savePetrolButton->isEnabled());
+}
+
+void TstPriceReport::failedReportOfAnotherStationLeavesPageAlone()
+{
+    m_w->server.setResponse(QStringLiteral("updatePrice"), Response::ok("ERROR", "text/plain").withDelay(300));
+    QTest::mousePress(m_w->ui()->savePetrolButton, Qt::LeftButton);
+    QTest::mouseRelease(m_w->ui()->savePetrolButton, Qt::LeftButton);
+    // Another station opens before the answer; its buttons wait for its own
+    // reply, which never comes.
+    m_w->server.setResponse(QStringLiteral("getStationById"), Response::stall());
+    m_w->window->loadStation(QStringLiteral("43"));
+
+    QVERIFY(m_w->waitHandled(QStringLiteral("updatePrice")));
+    QVERIFY(!m_w->ui()->savePetrolButton->isEnabled());
+    QVERIFY(!m_w->ui()->saveDieselButton->isEnabled());
 }
 
 QTEST_MAIN(TstPriceReport)

@@ -42,6 +42,7 @@ private slots:
     void queryValuesArriveAsTyped();
     void numbersUseSixSignificantDigits();
     void passwordIsMaskedForLogging();
+    void droppedRequestLogMasksPassword();
 };
 
 void tst_Requests::constructionSendsCountiesThenVersionCheck()
@@ -204,6 +205,22 @@ void tst_Requests::passwordIsMaskedForLogging()
     const QString masked = Catalogue::maskPassword(url);
     QVERIFY(!masked.contains(QLatin1String("s3cr")));
     QVERIFY(masked.contains(QLatin1String("&username=me&password=***&price=1.5&type=Petrol")));
+}
+
+void tst_Requests::droppedRequestLogMasksPassword()
+{
+    MainWindow window;
+    QVERIFY(env->server.waitForRequests(2));
+    DebugCapture log(true);
+    window.errorDialogOpen = true;
+    window.sendRequest(Catalogue::stationsByWatchlist(QStringLiteral("ann"), QStringLiteral("s3cret")));
+
+    const QStringList lines = log.linesContaining(QStringLiteral("Ignoring "));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains(QLatin1String("username=ann&password=***")), qPrintable(lines.first()));
+    QVERIFY(!log.contains(QStringLiteral("s3cret")));
+    QTest::qWait(50);
+    QCOMPARE(env->server.requestsForPath("getStationsByWatchlist").size(), 0);
 }
 
 QTEST_MAIN(tst_Requests)

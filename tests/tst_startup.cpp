@@ -8,6 +8,8 @@
 #include "ui_mainwindow.h"
 
 #include <QGeoPositionInfoSource>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QtTest>
@@ -27,6 +29,7 @@ private slots:
     void startTab_data();
     void startTab();
     void stateAfterConstruction();
+    void handheldWindowFillsScreen();
 
 private:
     std::unique_ptr<WindowEnvironment> env;
@@ -142,6 +145,19 @@ void TstStartup::stateAfterConstruction()
     Platform::setGeometryOverride(QRect(0, 0, 480, 800));
     Platform::ScreenNotifier::instance()->notify();
     QCOMPARE(w.ui->tabWidgit->tabPosition(), QTabWidget::South);
+}
+
+// On a handheld-sized screen the window fills it, as the device's window
+// manager did; the View menu can still make it full screen.
+void TstStartup::handheldWindowFillsScreen()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.isMaximized());
+    QVERIFY(!w.isFullScreen());
+    QTRY_COMPARE(w.frameGeometry().united(w.geometry()).size(),
+                 QGuiApplication::primaryScreen()->availableGeometry().size());
 }
 
 QTEST_MAIN(TstStartup)

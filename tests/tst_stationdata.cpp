@@ -74,6 +74,7 @@ private slots:
     void dieselColumnsAndRowLayout();
     void refillRemovesSurplusRows();
     void nearbyAndWatchListFillTheirTables();
+    void selectionFollowsStationOnRefill();
     void stationPage();
 };
 
@@ -374,6 +375,28 @@ void TstStationData::nearbyAndWatchListFillTheirTables()
     QVERIFY(h.ui()->favStatus->isHidden());
     QCOMPARE(h.ui()->gpsTable->rowCount(), 2);
     QCOMPARE(h.ui()->areaStationTable->rowCount(), 0);
+}
+
+// A refill of the GPS table in another order keeps the selection on the
+// station, not on the row number, and drops it when the station has gone.
+void TstStationData::selectionFollowsStationOnRefill()
+{
+    Harness h;
+    QVERIFY(h.start());
+    QTableWidget *table = h.ui()->gpsTable;
+    const auto refillSelects = [&](const QStringList &ids) {
+        QList<Station> stations;
+        for (const QString &id : ids)
+            stations << petrol(id, QStringLiteral("1.5"));
+        h.server.setResponse(QStringLiteral("getNearbyStations"), Response::ok(stationsDoc(stations)));
+        h.request(Catalogue::nearbyStations(53.3, -6.2, QStringLiteral("2")), QStringLiteral("getNearbyStations"));
+        const QModelIndexList rows = table->selectionModel()->selectedRows();
+        return rows.isEmpty() ? -1 : rows.first().row();
+    };
+    QCOMPARE(refillSelects({"1", "2", "3"}), -1);
+    table->selectRow(1);
+    QCOMPARE(refillSelects({"3", "4", "2"}), 2);
+    QCOMPARE(refillSelects({"5", "6", "7"}), -1);
 }
 
 void TstStationData::stationPage()

@@ -3,6 +3,11 @@
 
 #include "tst_stationfixture.h"
 
+#include "net/catalogue.h"
+
+#include <QApplication>
+#include <QLineEdit>
+
 #include <QLCDNumber>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -21,7 +26,9 @@ private slots:
     void clickOpensRowStation_data();
     void clickOpensRowStation();
     void rowWithoutIdOpensNothing();
+    void tappedRowsOpenNoEditor();
     void stepsChangeDisplayedPrice();
+    void plusAddsToNegativePrice();
     void oldPricesStayWhileLoading();
     void lateReplyForEarlierStationChangesNothing();
 
@@ -117,13 +124,31 @@ void TstStationPage::rowWithoutIdOpensNothing()
     Harness::addRow(table, QString(), QStringLiteral("No id"));
 
     Harness::clickCell(table, 0, 1);
-    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
-                       table->visualRect(table->model()->index(0, 1)).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 1)).center());
     // A request would have been sent synchronously; give it time to land.
     QTest::qWait(100);
     QCOMPARE(m_w->server.requestsForPath("getStationById").size(), 0);
     QCOMPARE(m_w->ui()->mainStackWidget->currentIndex(), 0);
     QVERIFY(m_w->window->currentStationId.isEmpty());
+}
+
+// A tap on the selected row opens the station, never an editor.
+void TstStationPage::tappedRowsOpenNoEditor()
+{
+    QTableWidget *table = m_w->ui()->areaStationTable;
+    m_w->server.setResponse(QStringLiteral("getStationsByArea"), Response::ok(stationsDocument({station("11", "A")})));
+    QVERIFY(m_w->request(Catalogue::stationsByArea(QStringLiteral("Cork"), QStringLiteral("Mallow")),
+                         QStringLiteral("getStationsByArea")));
+    showTable(table);
+    table->selectRow(0);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      table->visualRect(table->model()->index(0, 1)).center());
+    QTest::mouseClick(m_w->ui()->stationBackButton, Qt::LeftButton);
+    // An editor for a tapped selected row would open after the double-click interval.
+    QTest::qWait(QApplication::doubleClickInterval() + 100);
+    QVERIFY(!table->findChild<QLineEdit *>());
+    QVERIFY(!(table->item(0, 1)->flags() & Qt::ItemIsEditable));
 }
 
 void TstStationPage::stepsChangeDisplayedPrice()
@@ -154,6 +179,19 @@ void TstStationPage::stepsChangeDisplayedPrice()
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(ui->petrolSubButton, Qt::LeftButton);
     QCOMPARE(ui->petrolLCD->value(), 0.0);
+}
+
+// Only a step down stops at zero; "+" adds to a negative price.
+void TstStationPage::plusAddsToNegativePrice()
+{
+    QVERIFY(m_w->openFilledStation(QStringLiteral("5"), QStringLiteral("-0.2"), QStringLiteral("-3")));
+    Ui_MainWindow *ui = m_w->ui();
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(QString::number(ui->petrolLCD->value(), 'g', 6), QStringLiteral("-0.1"));
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QCOMPARE(ui->petrolLCD->value(), 0.0); // no residue such as -1.49e-09
+    QTest::mouseClick(ui->dieselSubButton, Qt::LeftButton);
+    QCOMPARE(ui->dieselLCD->value(), 0.0);
 }
 
 void TstStationPage::oldPricesStayWhileLoading()
