@@ -225,6 +225,9 @@ void TestCluster::nginxSpreadsRequestsOverTwoInstances()
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(nginx, { "-p", dir.path(), "-c", confFile.fileName(), "-e", dir.filePath("error.log") });
+    // Until the start is confirmed the state reads "Starting", even when
+    // nginx already answers on its port.
+    QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
     auto up = [&] {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port);
