@@ -190,8 +190,11 @@ int Service::dummyIterations() const
     return n;
 }
 
-std::optional<qint64> Service::login(const QString &name, const QString &password, const QString &peer) const
+std::optional<qint64> Service::login(const QString &name, const QString &password, const QString &peer,
+                                     bool *storeFailed) const
 {
+    if (storeFailed)
+        *storeFailed = false;
     if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
         return std::nullopt;
     qint64 userId = 0;
@@ -203,7 +206,13 @@ std::optional<qint64> Service::login(const QString &name, const QString &passwor
     }
     if (m_failures->blocked(peer))
         return std::nullopt;
-    const std::optional<PasswordHash> stored = m_store.userHash(name, &userId);
+    bool answered = false;
+    const std::optional<PasswordHash> stored = m_store.userHash(name, &userId, &answered);
+    if (!answered) {
+        if (storeFailed)
+            *storeFailed = true;
+        return std::nullopt;
+    }
     bool ok = false;
     if (stored) {
         ok = verifyPassword(password, *stored);
@@ -277,9 +286,10 @@ Response Service::addToWatchlist(const Request &r) const
     const auto id = stationId(r.value(QStringLiteral("id")));
     if (user.isNull() || password.isNull() || !id)
         return word("ERROR");
-    const auto userId = login(user, password, r.peer);
+    bool storeFailed = false;
+    const auto userId = login(user, password, r.peer, &storeFailed);
     if (!userId)
-        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
+        return word(storeFailed || !m_store.isReachable() ? "ERROR" : "BADLOGIN");
     switch (m_store.addToWatchlist(*userId, *id)) {
     case Store::AddResult::Added:
         return word("SUCCESS");
@@ -316,9 +326,10 @@ Response Service::updatePrice(const Request &r) const
     if (!(rounded >= m_config.minPrice && rounded <= m_config.maxPrice))
         return word("ERROR");
 
-    const auto userId = login(user, password, r.peer);
+    bool storeFailed = false;
+    const auto userId = login(user, password, r.peer, &storeFailed);
     if (!userId)
-        return word(m_store.isReachable() ? "BADLOGIN" : "ERROR");
+        return word(storeFailed || !m_store.isReachable() ? "ERROR" : "BADLOGIN");
 
     PriceReport report;
     report.userId = *userId;

@@ -63,8 +63,11 @@ public:
     // The user's id when name and password match an account. A login
     // checked recently is answered from memory; a peer (when given) with
     // too many recent failures is refused without a check. An unknown name
-    // costs the same hashing as a wrong password.
-    std::optional<qint64> login(const QString &name, const QString &password, const QString &peer = QString()) const;
+    // costs the same hashing as a wrong password. When the accounts could
+    // not be read, `storeFailed` (when given) is set and the attempt does
+    // not count as a failure: an outage must not lock users out.
+    std::optional<qint64> login(const QString &name, const QString &password, const QString &peer = QString(),
+                                bool *storeFailed = nullptr) const;
 
     const ServiceConfig &config() const { return m_config; }
 

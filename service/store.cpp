@@ -698,10 +698,10 @@ qint64 Store::stationCount() const
     return count;
 }
 
-std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId) const
+std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId, bool *answered) const
 {
     std::optional<PasswordHash> out;
-    read("user", [&](QSqlQuery &q) {
+    const bool ok = read("user", [&](QSqlQuery &q) {
         q.prepare(QStringLiteral("SELECT id, salt, hash, iterations FROM users WHERE name = ?"));
         q.addBindValue(name);
         if (!q.exec())
@@ -717,6 +717,8 @@ std::optional<PasswordHash> Store::userHash(const QString &name, qint64 *userId)
         out = h;
         return true;
     });
+    if (answered)
+        *answered = ok;
     return out;
 }
 

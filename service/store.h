@@ -80,7 +80,9 @@ public:
     // Every station, or nullopt on a database error.
     std::optional<QList<StationRecord>> allStations() const;
     qint64 stationCount() const;
-    std::optional<PasswordHash> userHash(const QString &name, qint64 *userId) const;
+    // The account's stored hash, nullopt when there is no such account or
+    // the database could not be read; `answered` (when given) tells which.
+    std::optional<PasswordHash> userHash(const QString &name, qint64 *userId, bool *answered = nullptr) const;
     // The PBKDF2 iteration count most accounts use; 0 when there are none.
     int commonHashIterations() const;
 
