@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "platform/screen.h"
+#include "resources/bundleimages.h"
 #include "ui_mainwindow.h"
 
 #include <QFont>
@@ -21,7 +22,29 @@ QFont withPixelSize(const QFont &base, int pixels)
     return font;
 }
 
+// The list text's pixel size for a screen whose longer side is `longSide`.
+int listPixelSize(int longSide)
+{
+    return std::max(longSide / 23, 10);
+}
+
 } // namespace
+
+// The tab icons are one and a half times as high as the list text.
+int MainWindow::tabIconSide(int longSide)
+{
+    return int(listPixelSize(longSide) * 1.5);
+}
+
+// The tab bar's images are on every first screen: they are decoded, and
+// scaled to the tab icons' size, on another core while the window is built.
+void MainWindow::startDecodingTabImages()
+{
+    const int side = tabIconSide(Platform::plannedDeviceLongSide());
+    BundleImages::prefetch({QStringLiteral(":/Ireland"), QStringLiteral(":/icon/satellite.png"),
+                            QStringLiteral(":/star"), QStringLiteral(":/icon/settings.png")},
+                           QSize(side, side));
+}
 
 // Sizes fonts and tab icons once, from the longer side of the device's
 // screen, so they are the same in both orientations; then selects the stored
@@ -35,7 +58,7 @@ void MainWindow::applyScreenFonts()
     const int longSide = Platform::deviceLongSide();
 
     const QFont base = ui->countyList->font();
-    const QFont listFont = withPixelSize(base, std::max(longSide / 23, 10));
+    const QFont listFont = withPixelSize(base, listPixelSize(longSide));
     const QFont smallFont = withPixelSize(base, std::max(longSide / 30, 8));
     const QFont priceFont = withPixelSize(base, std::max(longSide / 15, 10));
 
@@ -53,7 +76,7 @@ void MainWindow::applyScreenFonts()
     ui->petrolLCD->setFont(priceFont);
     ui->dieselLCD->setFont(priceFont);
 
-    const int iconSide = int(listFont.pixelSize() * 1.5);
+    const int iconSide = tabIconSide(longSide);
     ui->tabWidgit->setIconSize(QSize(iconSide, iconSide));
 
     // Not tab 0: the tab-change hub runs now and starts that tab's work.
@@ -73,7 +96,7 @@ void MainWindow::orientationChanged()
     for (QTableWidget *table : {ui->favsTable, ui->areaStationTable, ui->gpsTable})
         setColumnWidths(table, portrait);
 
-    ui->tabWidgit->setTabIcon(0, QIcon(QStringLiteral(":/Ireland")));
+    ui->tabWidgit->setTabIcon(0, BundleImages::icon(QStringLiteral(":/Ireland")));
 }
 
 // Columns 1 and 2 take 73 % and 19 % of the usable width; column 0 (the

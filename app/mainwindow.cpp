@@ -2,6 +2,7 @@
 
 #include "app/constants.h"
 #include "net/catalogue.h"
+#include "platform/fonts.h"
 #include "platform/screen.h"
 #include "ui_mainwindow.h"
 
@@ -21,12 +22,14 @@ MainWindow::MainWindow(QWidget *parent)
       lastLongitude(NoFix),
       lastLatitude(NoFix)
 {
+    startDecodingTabImages();
     currentStationId = QString();
     errorDialogOpen = false;
 
     networkManager = new QNetworkAccessManager(this);
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::httpReply);
 
+    Platform::waitForFonts();
     ui->setupUi(this);
 
     setWindowTitle(QStringLiteral("Velmora - Select a county"));

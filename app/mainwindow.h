@@ -131,6 +131,8 @@ private:
     void restoreWindowGeometry();
     void keepWindowGeometry();
     // layout
+    static int tabIconSide(int longSide);
+    void startDecodingTabImages();
 
 public:
     Ui_MainWindow *ui;

@@ -93,6 +93,16 @@ bool onSomeScreen(const QRect &rect)
     return std::any_of(screens.begin(), screens.end(),
                        [&rect](const QScreen *screen) { return screen->availableGeometry().contains(rect); });
 }
+// Whether the window fills the screen, as on a handheld, rather than stand
+// for the screen: decided from the primary screen's available geometry.
+bool isHandheldScreen()
+{
+    if (geometryOverride().active)
+        return true;
+    QScreen *primary = QGuiApplication::primaryScreen();
+    const QRect available = primary ? primary->availableGeometry() : QRect();
+    return std::max(available.width(), available.height()) <= HandheldLongSide;
+}
 } // namespace
 
 QRect screenGeometry()
@@ -128,15 +138,18 @@ int deviceLongSide()
     return std::max(screen.width(), screen.height());
 }
 
+int plannedDeviceLongSide()
+{
+    return isHandheldScreen() ? deviceLongSide() : HandheldLongSide;
+}
+
 void placeWindow(QWidget *window, const QRect &kept)
 {
     if (!window)
         return;
     QScreen *primary = QGuiApplication::primaryScreen();
     const QRect available = primary ? primary->availableGeometry() : QRect();
-    const bool handheld = geometryOverride().active
-                          || std::max(available.width(), available.height()) <= HandheldLongSide;
-    if (handheld) {
+    if (isHandheldScreen()) {
         // The layout reads the screen, so the window's size does not matter
         // before it is shown. The View menu can still make it full screen.
         window->installEventFilter(new ScreenFiller(window));

@@ -17,12 +17,23 @@
 #include <QPixmap>
 #include <QtPlugin>
 
+#include <future>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
 // Whether icons made from now on decode lazily (BundleImages::setLazy).
 bool lazyIcons = true;
+
+// What a decode started ahead delivers: the image, and a copy scaled for the
+// size it will be painted at, if that differs.
+struct Decoded
+{
+    QImage image;
+    QImage scaled;
+};
 
 // What the process knows about one compiled-in image: its format and the
 // size its header gives (read once, invalid when the file cannot be read)
@@ -34,11 +45,43 @@ struct BundleImage
     QByteArray format;
     QSize storedSize;
     bool decoded = false;
+    // A decode started ahead (BundleImages::prefetch), until its first paint
+    // takes it.
+    std::shared_ptr<std::future<Decoded>> prefetched;
     QPixmap pixmap;
+    // Smaller copies made for normal-mode paints, by size (the last few).
+    QList<std::pair<QSize, QPixmap>> scaled;
     int decodes = 0;
 };
 
 using ImageStore = QHash<QString, BundleImage>;
+
+// A thread joined when it is replaced and when the process ends, so that an
+// exit() while it runs waits for it rather than ending the process as an
+// abandoned std::thread does.
+struct JoinedThread
+{
+    std::thread thread;
+    ~JoinedThread()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+// The thread of the decodes started ahead; joined before another starts and
+// before the images are released.
+std::thread &prefetchThread()
+{
+    static JoinedThread holder;
+    return holder.thread;
+}
+
+void joinPrefetchThread()
+{
+    if (prefetchThread().joinable())
+        prefetchThread().join();
+}
 
 // The images live as long as the application object: pixmaps must not
 // outlive it.
@@ -47,7 +90,10 @@ ImageStore &store()
     static ImageStore images;
     static bool cleanupRegistered = false;
     if (!cleanupRegistered && QCoreApplication::instance()) {
-        qAddPostRoutine([] { store().clear(); });
+        qAddPostRoutine([] {
+            joinPrefetchThread();
+            store().clear();
+        });
         cleanupRegistered = true;
     }
     return images;
@@ -93,17 +139,73 @@ BundleImage &headerOf(const QString &path)
     return image;
 }
 
-// The decoded image, as Qt's own engine reads a file: the first image of the
-// file, as stored.
-QPixmap decodedPixmap(const QString &path)
+// The first image of the file, as stored; an image with an alpha channel is
+// converted to the premultiplied form the raster pixmap of Qt's own engine
+// holds, so that making the pixmap neither copies nor converts it.
+QImage decodedImage(const QString &path, const QByteArray &format)
+{
+    QImage image = readerOf(path, format)->read();
+    if (image.format() == QImage::Format_ARGB32)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return image;
+}
+
+// The size Qt's own engine paints an image of `stored` size at when asked
+// for `asked`: as stored, or scaled down to fit, keeping its shape.
+QSize shownSize(const QSize &stored, const QSize &asked)
+{
+    QSize shown = stored;
+    if (!shown.isNull() && (shown.width() > asked.width() || shown.height() > asked.height()))
+        shown.scale(asked, Qt::KeepAspectRatio);
+    return shown;
+}
+
+// A copy of the image at `shown` size, scaled as Qt's own engine scales it.
+QImage scaledImage(const QImage &image, const QSize &shown)
+{
+    return image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The image's entry with the image decoded (by a decode started ahead when
+// there is one).
+BundleImage &decodedOf(const QString &path)
 {
     BundleImage &image = headerOf(path);
     if (!image.decoded) {
-        image.pixmap = QPixmap::fromImage(readerOf(path, image.format)->read());
+        Decoded decoded = image.prefetched ? image.prefetched->get() : Decoded{decodedImage(path, image.format), {}};
+        image.prefetched.reset();
+        image.pixmap = QPixmap::fromImage(std::move(decoded.image));
+        if (!decoded.scaled.isNull())
+            image.scaled.append({decoded.scaled.size(), QPixmap::fromImage(std::move(decoded.scaled))});
         image.decoded = true;
         ++image.decodes;
     }
-    return image.pixmap;
+    return image;
+}
+
+// The decoded image, as Qt's own engine reads a file.
+QPixmap decodedPixmap(const QString &path)
+{
+    return decodedOf(path).pixmap;
+}
+
+// The image as Qt's own engine paints it in normal mode when asked for
+// `asked` at a device-pixel ratio of 1: scaled down to fit, smoothly. The
+// copies are kept with the image, so that every icon of it shares them.
+QPixmap normalPixmap(const QString &path, const QSize &asked)
+{
+    BundleImage &image = decodedOf(path);
+    const QSize shown = shownSize(image.pixmap.size(), asked);
+    if (shown == image.pixmap.size())
+        return image.pixmap;
+    for (const auto &[size, pixmap] : std::as_const(image.scaled))
+        if (size == shown)
+            return pixmap;
+    const QPixmap pixmap = QPixmap::fromImage(scaledImage(image.pixmap.toImage(), shown));
+    if (image.scaled.size() >= 8)
+        image.scaled.removeFirst();
+    image.scaled.append({shown, pixmap});
+    return pixmap;
 }
 
 // Images compiled into the program: the bundle's, and Qt's own (the style
@@ -143,6 +245,12 @@ public:
 
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale) override
     {
+        // The normal look of a single image is made here, so that a copy
+        // scaled ahead can serve it; the other modes (which the style
+        // derives) and high-density screens are left to Qt's engine.
+        if (mode == QIcon::Normal && !(scale > 1.0))
+            if (const Addition *only = singleLazyAddition())
+                return normalPixmap(only->fileName, size);
         // Qt's engine is asked for size at scale through the device-pixel
         // ratio variant of QIcon::pixmap, which scales size back up.
         if (scale > 1.0)
@@ -153,10 +261,7 @@ public:
     QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
     {
         if (const BundleImage *image = singleUndecodedImage()) {
-            QSize actual = image->storedSize;
-            if (actual.width() > size.width() || actual.height() > size.height())
-                actual.scale(size, Qt::KeepAspectRatio);
-            return actual;
+            return shownSize(image->storedSize, size);
         }
         return loaded().actualSize(size, mode, state);
     }
@@ -225,6 +330,15 @@ private:
         bool decodesLazily() const { return !fileName.isEmpty() && !size.isValid() && isResourcePath(fileName); }
     };
 
+    // The icon's one addition, when it is a compiled-in image decoding on
+    // first paint.
+    const Addition *singleLazyAddition() const
+    {
+        if (m_loaded || m_additions.size() != 1 || !m_additions.constFirst().decodesLazily())
+            return nullptr;
+        return &m_additions.constFirst();
+    }
+
     // The one compiled-in image of an icon that has not been painted yet,
     // when its header gave a size: questions about sizes are answered from
     // it.
@@ -280,18 +394,56 @@ public:
 
 namespace BundleImages {
 
-QIcon icon(const QString &path)
+QIcon icon(const QString &path, const QSize &size, QIcon::Mode mode, QIcon::State state)
 {
-    if (!lazyIcons || !isResourcePath(path))
-        return QIcon(path);
+    if (!lazyIcons || !isResourcePath(path)) {
+        QIcon own;
+        own.addFile(path, size, mode, state);
+        return own;
+    }
     auto *engine = new BundleIconEngine;
-    engine->addFile(path, QSize(), QIcon::Normal, QIcon::Off);
+    engine->addFile(path, size, mode, state);
     return QIcon(engine);
 }
 
 void setLazy(bool on)
 {
     lazyIcons = on;
+}
+
+void prefetch(const QStringList &paths, const QSize &shownAt)
+{
+    if (!lazyIcons)
+        return;
+    joinPrefetchThread();
+    struct Job
+    {
+        std::promise<Decoded> promise;
+        QString path;
+        QByteArray format;
+    };
+    std::vector<Job> jobs;
+    for (const QString &path : paths) {
+        BundleImage &image = headerOf(path);
+        if (image.decoded || image.prefetched || image.format.isEmpty())
+            continue;
+        std::promise<Decoded> promise;
+        image.prefetched = std::make_shared<std::future<Decoded>>(promise.get_future());
+        jobs.push_back({std::move(promise), path, image.format});
+    }
+    if (jobs.empty())
+        return;
+    // One thread decodes them in turn, so that the window's construction
+    // keeps a core of its own on a two-core machine.
+    prefetchThread() = std::thread([jobs = std::move(jobs), shownAt]() mutable {
+        for (Job &job : jobs) {
+            Decoded decoded{decodedImage(job.path, job.format), {}};
+            const QSize shown = shownSize(decoded.image.size(), shownAt);
+            if (shownAt.isValid() && shown != decoded.image.size())
+                decoded.scaled = scaledImage(decoded.image, shown);
+            job.promise.set_value(std::move(decoded));
+        }
+    });
 }
 
 int decodeCount(const QString &path)
