@@ -1,6 +1,9 @@
 // Runs start-up probes in turn, RUNS times each (offscreen platform, a fresh
 // settings store), and prints the median and spread of process start to
-// first paint for each, and the ratio of ours (the first) to every floor.
+// first paint for each, and the ratio of ours (the first) to every floor;
+// then the median CPU time (user + system, all threads) of each, since a
+// program that works on several cores at once is faster to start than the
+// CPU it uses.
 //   bench_startup RUNS PROBE FLOOR_PROBE [FLOOR_PROBE...]
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -8,14 +11,28 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
-double runOnce(const QString &program, const QProcessEnvironment &env)
+struct Run { double ms, cpuMs; };
+
+// CPU time of the children waited for so far.
+double childrenCpuMs()
 {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    auto ms = [](const timeval &t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+Run runOnce(const QString &program, const QProcessEnvironment &env)
+{
+    const double cpuBefore = childrenCpuMs();
     QProcess p;
     p.setProcessEnvironment(env);
     p.setProgram(program);
@@ -24,9 +41,10 @@ double runOnce(const QString &program, const QProcessEnvironment &env)
     p.start();
     if (!p.waitForFinished(30000) || p.exitCode() != 0) {
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
-        return -1;
+        return {-1, -1};
     }
-    return double(t.nsecsElapsed()) / 1e6;
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    return {ms, childrenCpuMs() - cpuBefore};
 }
 
 struct Stats { double median, p10, p90; };
@@ -67,6 +85,7 @@ int main(int argc, char *argv[])
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
 
     std::vector<std::vector<double>> times(size_t(probes.size()));
+    std::vector<std::vector<double>> cpu(size_t(probes.size()));
     for (int i = 0; i < 3; ++i) // warm the page cache
         for (const QString &probe : std::as_const(probes))
             runOnce(probe, env);
@@ -75,10 +94,11 @@ int main(int argc, char *argv[])
     for (int round = 0; round < runs; ++round) {
         for (qsizetype k = 0; k < probes.size(); ++k) {
             const qsizetype p = (round + k) % probes.size();
-            const double ms = runOnce(probes.at(p), env);
-            if (ms < 0)
+            const Run run = runOnce(probes.at(p), env);
+            if (run.ms < 0)
                 return 1;
-            times[size_t(p)].push_back(ms);
+            times[size_t(p)].push_back(run.ms);
+            cpu[size_t(p)].push_back(run.cpuMs);
         }
     }
 
@@ -94,6 +114,16 @@ int main(int argc, char *argv[])
             std::printf("%-34s %12.1f %17s\n", qPrintable(label), s.median, spread);
         else
             std::printf("%-34s %12.1f %17s %7.2fx\n", qPrintable(label), s.median, spread, ours.median / s.median);
+    }
+    const double oursCpu = stats(cpu[0]).median;
+    std::printf("%-34s %12s %17s %8s\n", "CPU time, all threads", "median (ms)", "", "ours /");
+    for (qsizetype p = 0; p < probes.size(); ++p) {
+        const double median = stats(cpu[size_t(p)]).median;
+        const QString label = (p == 0 ? QStringLiteral("  ours: ") : QStringLiteral("  floor: ")) + probeName(probes.at(p));
+        if (p == 0)
+            std::printf("%-34s %12.1f\n", qPrintable(label), median);
+        else
+            std::printf("%-34s %12.1f %17s %7.2fx\n", qPrintable(label), median, "", oursCpu / median);
     }
     return 0;
 }
