@@ -1,11 +1,9 @@
 #include "app/mainwindow.h"
-#include "platform/fonts.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    Platform::startReadingFonts();
     QApplication app(argc, argv);
     int status = 0;
     {

@@ -2,7 +2,6 @@
 
 #include "app/constants.h"
 #include "net/catalogue.h"
-#include "platform/fonts.h"
 #include "platform/screen.h"
 #include "ui_mainwindow.h"
 
@@ -29,7 +28,6 @@ MainWindow::MainWindow(QWidget *parent)
     networkManager = new QNetworkAccessManager(this);
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::httpReply);
 
-    Platform::waitForFonts();
     ui->setupUi(this);
 
     setWindowTitle(QStringLiteral("Velmora - Select a county"));

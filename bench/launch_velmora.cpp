@@ -6,13 +6,11 @@
 #include "app/mainwindow.h"
 #include "bench/benchcommon.h"
 #include "bench/firstpaint.h"
-#include "platform/fonts.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    Platform::startReadingFonts();
     QApplication app(argc, argv);
     QTcpServer *silent = bench::silentServer();
     const QString host = QStringLiteral("127.0.0.1:%1").arg(silent->serverPort());

@@ -9,7 +9,7 @@ VELMORA_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-positioning-dev libqt6positioning6-plugins
     libqt6sql6-sqlite libboost1.74-dev libsystemd-dev
-    libgl-dev libfontconfig-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
+    libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
     libqt6sql6-psql postgresql-15 nginx-light
 )
 
