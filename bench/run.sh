@@ -6,7 +6,8 @@
 #                            VELMORA_BENCH_BUILD_DIR overrides the build dir,
 #                            WRK_SECONDS the length of each load run,
 #                            VELMORA_BENCH_BASELINE=<commit> adds that
-#                            commit's service to the service table)
+#                            commit's start-up probe and service to the
+#                            tables)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,12 +22,29 @@ fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
 SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_propagation velmora-service velmora-service-bench-nearby)
-CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_empty bench_launch_label bench_startup)
+CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_form bench_launch_empty bench_launch_label bench_startup)
 [ "${1:-}" = service ] && CLIENT_TARGETS=()
 [ "${1:-}" = client ] && SERVICE_TARGETS=()
 cmake --build "$BUILD" -j"$(nproc)" --target "${CLIENT_TARGETS[@]}" "${SERVICE_TARGETS[@]}" >/dev/null
 B="$BUILD/bench"
 SERVICE="$BUILD/service/velmora-service"
+
+# build_baseline TARGET...: builds targets of the commit VELMORA_BENCH_BASELINE
+# from this checkout's history in $BUILD/baseline (extracted once per commit,
+# so a second run only checks the build).
+build_baseline() {
+    local src="$BUILD/baseline-src" ref
+    ref="$(git -C "$ROOT" rev-parse "$VELMORA_BENCH_BASELINE")"
+    if [ "$(cat "$src/.commit" 2>/dev/null)" != "$ref" ]; then
+        rm -rf "$src" "$BUILD/baseline"
+        mkdir -p "$src"
+        git -C "$ROOT" archive "$ref" | tar -x -C "$src"
+        echo "$ref" >"$src/.commit"
+    fi
+    cmake -S "$src" -B "$BUILD/baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF \
+        -DVELMORA_BUILD_BENCH=ON >/dev/null
+    cmake --build "$BUILD/baseline" -j"$(nproc)" --target "$@" >/dev/null
+}
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB RAM, load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
@@ -41,9 +59,18 @@ echo
 echo
 "$B/bench_client" rss 2>/dev/null
 echo
-# Start-up against two floors: an empty window holding the client's loopback
-# socket, and a window with one label (the font database, no network).
-"$B/bench_startup" 30 "$B/bench_launch_velmora" "$B/bench_launch_empty" "$B/bench_launch_label" 2>/dev/null
+# Start-up against three floors: the form alone (uic's code on a plain
+# QMainWindow), an empty window holding the client's loopback socket, and a
+# window with one label (the font database, no network); with
+# VELMORA_BENCH_BASELINE, that commit's client too.
+BASELINE_PROBE=()
+if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
+    build_baseline bench_launch_velmora
+    cp "$BUILD/baseline/bench/bench_launch_velmora" "$BUILD/bench_launch_baseline"
+    BASELINE_PROBE=("$BUILD/bench_launch_baseline")
+fi
+"$B/bench_startup" 30 "$B/bench_launch_velmora" "${BASELINE_PROBE[@]}" "$B/bench_launch_form" \
+    "$B/bench_launch_empty" "$B/bench_launch_label" 2>/dev/null
 echo
 fi
 [ "${1:-}" = client ] && exit 0 # bench/run.sh client: the client's benchmarks only
@@ -68,17 +95,7 @@ trap cleanup EXIT
 
 BASELINE_SERVICE=""
 if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
-    # Extracted once per commit, so a second run only checks the build.
-    BASELINE_SRC="$BUILD/baseline-src"
-    ref="$(git -C "$ROOT" rev-parse "$VELMORA_BENCH_BASELINE")"
-    if [ "$(cat "$BASELINE_SRC/.commit" 2>/dev/null)" != "$ref" ]; then
-        rm -rf "$BASELINE_SRC" "$BUILD/baseline"
-        mkdir -p "$BASELINE_SRC"
-        git -C "$ROOT" archive "$ref" | tar -x -C "$BASELINE_SRC"
-        echo "$ref" >"$BASELINE_SRC/.commit"
-    fi
-    cmake -S "$BASELINE_SRC" -B "$BUILD/baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$BUILD/baseline" -j"$(nproc)" --target velmora-service >/dev/null
+    build_baseline velmora-service
     BASELINE_SERVICE="$BUILD/baseline/service/velmora-service"
 fi
 
