@@ -303,29 +303,45 @@ void tst_Faults::invalidUtf8IsReadWithoutCrashing()
 void tst_Faults::deeplyNestedDocument_data()
 {
     QTest::addColumn<int>("levels"); // of the station element, the root being level 1
+    QTest::addColumn<QString>("form");
     QTest::addColumn<int>("rows");
-    QTest::newRow("64 levels are read") << 64 << 1;
-    QTest::newRow("65 levels are refused") << 65 << 0;
+    QTest::newRow("64 levels are read") << 64 << "plain" << 1;
+    QTest::newRow("65 levels are refused") << 65 << "plain" << 0;
     // A hostile body of 0.7 MB, refused before it can hold the window.
-    QTest::newRow("100,000 levels are refused") << 100000 << 0;
+    QTest::newRow("100,000 levels are refused") << 100000 << "plain" << 0;
+    // Markup that looks like tags but opens no element.
+    QTest::newRow("64 levels among comments and CDATA are read") << 64 << "markup" << 1;
+    QTest::newRow("65 levels among comments and CDATA are refused") << 65 << "markup" << 0;
+    QTest::newRow("64 levels after a document type are read") << 64 << "doctype" << 1;
+    QTest::newRow("65 levels after a document type are refused") << 65 << "doctype" << 0;
+    QTest::newRow("64 levels in UTF-16 are read") << 64 << "utf16" << 1;
+    QTest::newRow("65 levels in UTF-16 are refused") << 65 << "utf16" << 0;
 }
 
 void tst_Faults::deeplyNestedDocument()
 {
     QFETCH(int, levels);
+    QFETCH(QString, form);
     QFETCH(int, rows);
     WindowEnvironment env;
     QVERIFY(env.ready());
     TestServer &server = env.server;
     ModalWatcher &watcher = env.modals;
     server.setResponse("getCounties", Response::ok(countiesDoc(2)));
-    QByteArray nested;
+    const QByteArray open = form == QLatin1String("markup")
+                                ? QByteArray("<n k=\">\" j='/'><!-- <c> --><![CDATA[<d>]]><?p <e>?>")
+                                : QByteArray("<n>");
+    QByteArray nested = form == QLatin1String("doctype") ? "<!DOCTYPE n>" : "";
     for (int i = 1; i < levels; ++i)
-        nested += "<n>";
+        nested += open;
     nested += stationsDoc(1).mid(stationsDoc(1).indexOf("<station "));
     nested.chop(int(qstrlen("</stations>")));
     for (int i = 1; i < levels; ++i)
         nested += "</n>";
+    if (form == QLatin1String("utf16")) {
+        const QString text = QString::fromUtf8(nested);
+        nested = QByteArray("\xff\xfe") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    }
     server.setResponse("getStationsByArea", Response::ok(nested));
 
     MainWindow window;
