@@ -69,7 +69,7 @@ if [ -n "${VELMORA_BENCH_BASELINE:-}" ]; then
     cp "$BUILD/baseline/bench/bench_launch_velmora" "$BUILD/bench_launch_baseline"
     BASELINE_PROBE=("$BUILD/bench_launch_baseline")
 fi
-"$B/bench_startup" 30 "$B/bench_launch_velmora" "${BASELINE_PROBE[@]}" "$B/bench_launch_form" \
+"$B/bench_startup" 100 "$B/bench_launch_velmora" "${BASELINE_PROBE[@]}" "$B/bench_launch_form" \
     "$B/bench_launch_empty" "$B/bench_launch_label" 2>/dev/null
 echo
 fi
