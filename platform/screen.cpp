@@ -93,6 +93,7 @@ bool onSomeScreen(const QRect &rect)
     return std::any_of(screens.begin(), screens.end(),
                        [&rect](const QScreen *screen) { return screen->availableGeometry().contains(rect); });
 }
+
 // Whether the window fills the screen, as on a handheld, rather than stand
 // for the screen: decided from the primary screen's available geometry.
 bool isHandheldScreen()
