@@ -6,6 +6,7 @@
 //   bench_service_durability [REPORTS_PER_ROUND] [ROUNDS]
 // The figure depends on the disk's flush latency (the database lives in
 // the temporary directory, TMPDIR).
+#include "benchstore.h"
 #include "demodata.h"
 #include "service.h"
 #include "store.h"
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,16 +25,12 @@ int main(int argc, char *argv[])
     const int perRound = argc > 1 ? std::max(1, atoi(argv[1])) : 300;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
 
-    QTemporaryDir dir;
-    velmora::Store store(dir.filePath(QStringLiteral("durability.sqlite")));
-    QString error;
-    if (!store.open(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    velmora::BenchStore bench(QStringLiteral("durability.sqlite"));
+    if (!bench.opened())
         return 1;
-    }
-    velmora::ServiceConfig config;
-    config.hashIterations = 1000;
-    const velmora::Service service(store, config);
+    velmora::Store &store = bench.store;
+    const velmora::Service &service = bench.service;
+    QString error;
     if (!velmora::populateDemoData(store, service, 200, velmora::kDemoSeed, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;

@@ -5,6 +5,7 @@
 //
 //   velmora-service-bench-nearby [STATIONS] [QUERIES]
 
+#include "benchstore.h"
 #include "demodata.h"
 #include "service.h"
 #include "store.h"
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,16 +37,12 @@ int main(int argc, char **argv)
     const int stations = args.value(1, QStringLiteral("1500")).toInt();
     const int queries = args.value(2, QStringLiteral("500")).toInt();
 
-    QTemporaryDir dir;
-    velmora::Store store(dir.filePath(QStringLiteral("bench.sqlite")));
-    QString error;
-    if (!store.open(&error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    velmora::BenchStore bench(QStringLiteral("bench.sqlite"));
+    if (!bench.opened())
         return 1;
-    }
-    velmora::ServiceConfig config;
-    config.hashIterations = 1000;
-    const velmora::Service service(store, config);
+    velmora::Store &store = bench.store;
+    const velmora::Service &service = bench.service;
+    QString error;
     QElapsedTimer fill;
     fill.start();
     if (!velmora::populateDemoData(store, service, stations, velmora::kDemoSeed, &error)) {

@@ -1,0 +1,48 @@
+#ifndef VELMORA_SERVICE_BENCHSTORE_H
+#define VELMORA_SERVICE_BENCHSTORE_H
+
+#include "service.h"
+#include "store.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace velmora {
+
+// For benchmark programs: an SQLite store in a temporary folder and the
+// service over it, with cheap password hashing so that filling it with demo
+// data is quick. Check opened() before use; it has printed why not.
+struct BenchStore
+{
+    explicit BenchStore(const QString &fileName)
+        : store(dir.filePath(fileName)),
+          service(store, cheapHashing())
+    {
+        QString error;
+        m_opened = store.open(&error);
+        if (!m_opened)
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+    }
+
+    bool opened() const { return m_opened; }
+
+    QTemporaryDir dir;
+    Store store;
+    Service service;
+
+private:
+    static ServiceConfig cheapHashing()
+    {
+        ServiceConfig config;
+        config.hashIterations = 1000;
+        return config;
+    }
+
+    bool m_opened = false;
+};
+
+} // namespace velmora
+
+#endif
