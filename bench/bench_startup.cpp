@@ -102,12 +102,15 @@ int main(int argc, char *argv[])
         }
     }
 
+    auto rowLabel = [&probes](qsizetype p) {
+        return (p == 0 ? QStringLiteral("  ours: ") : QStringLiteral("  floor: ")) + probeName(probes.at(p));
+    };
     const Stats ours = stats(times[0]);
     std::printf("%-34s %12s %17s %8s   (offscreen, %d runs each)\n", "start-up to first paint", "median (ms)",
                 "p10-p90 (ms)", "ours /", runs);
     for (qsizetype p = 0; p < probes.size(); ++p) {
         const Stats s = stats(times[size_t(p)]);
-        const QString label = (p == 0 ? QStringLiteral("  ours: ") : QStringLiteral("  floor: ")) + probeName(probes.at(p));
+        const QString label = rowLabel(p);
         char spread[32];
         std::snprintf(spread, sizeof spread, "%.1f-%.1f", s.p10, s.p90);
         if (p == 0)
@@ -119,7 +122,7 @@ int main(int argc, char *argv[])
     std::printf("%-34s %12s %17s %8s\n", "CPU time, all threads", "median (ms)", "", "ours /");
     for (qsizetype p = 0; p < probes.size(); ++p) {
         const double median = stats(cpu[size_t(p)]).median;
-        const QString label = (p == 0 ? QStringLiteral("  ours: ") : QStringLiteral("  floor: ")) + probeName(probes.at(p));
+        const QString label = rowLabel(p);
         if (p == 0)
             std::printf("%-34s %12.1f\n", qPrintable(label), median);
         else
