@@ -199,7 +199,7 @@ CONF
 fi
 echo
 "$B/bench_service_burst" "$SERVICE" 300 1500
-"$BUILD/service/velmora-service-bench-nearby" 100000 500
+"$B/velmora-service-bench-nearby" 100000 500
 echo
 
 # Reader latency under attack: a reader opens a new connection per request
