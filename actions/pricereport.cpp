@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "net/catalogue.h"
+#include "net/loginguard.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
@@ -21,6 +22,10 @@ void MainWindow::sendPriceReport(QLCDNumber *display, bool diesel, QPushButton *
                                                display->value(),
                                                diesel ? Catalogue::Fuel::Diesel : Catalogue::Fuel::Petrol,
                                                withLocation, lastLatitude, lastLongitude);
+    if (LoginGuard::mustHoldBack(url)) {
+        LoginGuard::explain(this, url);
+        return;
+    }
     if (withLocation)
         qDebug() << Catalogue::maskPassword(url); // never write the password to the log
     else

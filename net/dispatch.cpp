@@ -110,7 +110,8 @@ void MainWindow::handleVersionReply(const QByteArray &body)
 
     // Text that is not a number reads as 0 and so never announces an update.
     if (appVersion.toFloat() < latest.toFloat()) {
-        const QString link = QStringLiteral("http://") + updateHost + QStringLiteral("/velmora/velmora.deb");
+        // Next to the version check, on the same server and scheme.
+        const QString link = QUrl(versionCheckUrl).resolved(QUrl(QStringLiteral("velmora.deb"))).toString();
         QMessageBox::information(this, QStringLiteral("Update available"),
                                  message + QStringLiteral("New version available <a href='") + link
                                      + QStringLiteral("'>Click here to update</a>"));

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "net/catalogue.h"
+#include "net/loginguard.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -18,6 +19,10 @@ void MainWindow::sendRequest(const QString &url)
         qDebug().nospace() << "Ignoring " << Catalogue::maskPassword(url) << " due to error status";
         return;
     }
+    if (LoginGuard::mustHoldBack(url)) {
+        LoginGuard::explain(this, url);
+        return;
+    }
 
     QNetworkReply *reply = networkManager->get(QNetworkRequest(QUrl(url)));
 
@@ -33,7 +38,10 @@ void MainWindow::checkForUpdate()
 
 void MainWindow::httpError(QNetworkReply::NetworkError error)
 {
-    qDebug() << int(error);
+    // The reason in words too: a refused certificate says whether it expired,
+    // names another host or comes from an authority nobody trusts here.
+    const auto *reply = qobject_cast<const QNetworkReply *>(sender());
+    qDebug() << int(error) << (reply ? reply->errorString() : QString());
     if (errorDialogOpen)
         return; // one dialog covers any number of failures
     errorDialogOpen = true;

@@ -1,17 +1,12 @@
 #include "app/mainwindow.h"
 
 #include "platform/screen.h"
+#include "settings/store.h"
 #include "ui_mainwindow.h"
-
-#include <QSettings>
 
 namespace {
 
-// The store the preferences live in, in the platform's native format.
-QSettings openStore()
-{
-    return QSettings(QStringLiteral("Orvane Software"), QStringLiteral("Velmora"));
-}
+using Settings::openStore;
 
 // Where the window was when it was last closed, on a screen larger than a
 // handheld's.
