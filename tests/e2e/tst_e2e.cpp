@@ -5,6 +5,7 @@
 
 #include "replyxml.h"
 #include "serviceprocess.h"
+#include "windowclicks.h"
 
 #include "app/mainwindow.h"
 #include "support/clienturls.h"
@@ -42,29 +43,6 @@ constexpr int ReplyTimeoutMs = 15000;
 int tenths(double price)
 {
     return qRound(price * 10.0);
-}
-
-void clickItem(QListWidget *list, const QString &text)
-{
-    const QList<QListWidgetItem *> items = list->findItems(text, Qt::MatchExactly);
-    QVERIFY2(items.size() == 1, qPrintable(text));
-    list->scrollToItem(items.first());
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(items.first()).center());
-}
-
-void clickRow(QTableWidget *table, int row)
-{
-    const QModelIndex index = table->model()->index(row, 1);
-    table->scrollTo(index);
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, table->visualRect(index).center());
-}
-
-QStringList idsOf(const QTableWidget *table)
-{
-    QStringList ids;
-    for (int row = 0; row < table->rowCount(); ++row)
-        ids << (table->item(row, 0) ? table->item(row, 0)->text() : QString());
-    return ids;
 }
 
 } // namespace
