@@ -1,5 +1,8 @@
 #include "database.h"
 
+#include "console.h"
+#include "store.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -67,6 +70,26 @@ bool resolveDatabase(const QString &dbOption, QString *location, QString *error)
     if (choice.serviceDatabase && geteuid() == 0 && !becomeServiceAccount(error))
         return false;
     *location = choice.location;
+    return true;
+}
+
+bool openDatabase(Store &store, QString *error)
+{
+    if (!store.open(error))
+        return false;
+    const std::optional<QList<QStringList>> collisions = store.normalizeUserNames();
+    if (!collisions) {
+        *error = QStringLiteral("cannot read the accounts in %1").arg(store.displayName());
+        return false;
+    }
+    for (const QStringList &names : *collisions) {
+        QStringList shown;
+        for (const QString &name : names)
+            shown << QStringLiteral("\"%1\" (%2)").arg(name, QString::fromLatin1(name.toUtf8().toHex(' ')));
+        warn(QStringLiteral("the accounts %1 are one name written two ways; logins reach only the one in "
+                            "NFC form. Neither was changed: remove one with \"velmora-service user remove\".")
+                     .arg(shown.join(QStringLiteral(" and "))));
+    }
     return true;
 }
 

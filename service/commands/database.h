@@ -3,6 +3,10 @@
 
 #include <QString>
 
+namespace velmora {
+class Store;
+}
+
 namespace velmora::commands {
 
 // The account the packaged service runs under and the database it keeps in
@@ -35,6 +39,11 @@ DatabaseChoice chooseDatabase(long uid, long serviceUid, const QString &userData
 // root, it switches to the service's account first (group, supplementary
 // groups, then user); false with `error` filled when that fails.
 bool resolveDatabase(const QString &dbOption, QString *location, QString *error);
+
+// Opens the store (bringing its schema up to date) and its account names to
+// Unicode NFC; accounts whose names collapse onto one are left alone and
+// reported on stderr, for the administrator to sort out.
+bool openDatabase(Store &store, QString *error);
 
 } // namespace velmora::commands
 

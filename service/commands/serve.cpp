@@ -41,7 +41,7 @@ int serve(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
             "Velmora web service: station catalogue, prices, watch lists and the update check.\n"
-            "Commands: velmora-service user add|passwd NAME (see velmora-service user --help)."));
+            "Commands: velmora-service user add|passwd|remove NAME, user list (see velmora-service user --help)."));
     parser.addHelpOption();
     const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
                                        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
@@ -80,8 +80,13 @@ int serve(const QStringList &arguments)
             QStringLiteral("Failed logins allowed per client address and minute before its logins are refused "
                            "unchecked; 0: no limit."),
             QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption accountFailuresOpt(
+            QStringLiteral("failed-logins-per-account-per-minute"),
+            QStringLiteral("Failed logins allowed per account name and minute before logins to it are refused "
+                           "unchecked; 0: no limit."),
+            QStringLiteral("N"), QStringLiteral("10"));
     parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt, failuresOpt });
+                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(arguments);
@@ -100,6 +105,9 @@ int serve(const QStringList &arguments)
     const int failuresPerMinute = parser.value(failuresOpt).toInt(&ok);
     if (!ok || failuresPerMinute < 0)
         return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(failuresOpt)));
+    const int accountFailuresPerMinute = parser.value(accountFailuresOpt).toInt(&ok);
+    if (!ok || accountFailuresPerMinute < 0)
+        return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(accountFailuresOpt)));
     const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
     if (!ok || !(minPrice > 0) || minPrice > 100000)
         return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
@@ -124,9 +132,10 @@ int serve(const QStringList &arguments)
     config.minPrice = minPrice;
     config.maxPrice = maxPrice;
     config.failedLoginsPerMinute = failuresPerMinute;
+    config.failedLoginsPerAccountPerMinute = accountFailuresPerMinute;
 
     Store store(dbPath);
-    if (!store.open(&error))
+    if (!openDatabase(store, &error))
         return fail(error);
     const Service service(store, config);
     if (!populateDemoData(store, service, demoStations, kDemoSeed, &error))

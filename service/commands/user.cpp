@@ -1,5 +1,5 @@
-// velmora-service user add|passwd NAME: the accounts, with passwords read
-// from the terminal or a pipe, never from the command line.
+// velmora-service user add|passwd|remove NAME, user list: the accounts, with
+// passwords read from the terminal or a pipe, never from the command line.
 
 #include "commands.h"
 #include "console.h"
@@ -24,7 +24,7 @@ struct Accounts
 bool exists(const Accounts &accounts, const QString &name, bool *answered)
 {
     qint64 id = 0;
-    return accounts.store.userHash(name, &id, answered).has_value();
+    return accounts.store.userHash(name.normalized(QString::NormalizationForm_C), &id, answered).has_value();
 }
 
 int storePassword(const Accounts &accounts, const QString &name, bool creating)
@@ -58,6 +58,33 @@ int passwd(const Accounts &accounts, const QString &name)
     return storePassword(accounts, name, false);
 }
 
+int remove(const Accounts &accounts, const QString &name)
+{
+    switch (accounts.service.removeUser(name)) {
+    case Store::RemoveResult::Removed:
+        std::printf("Removed %s and its watch list from %s; its price reports stay, linked to no account\n",
+                    qPrintable(name), qPrintable(accounts.store.displayName()));
+        return 0;
+    case Store::RemoveResult::NoSuchUser:
+        return fail(QStringLiteral("no account %1 in %2").arg(name, accounts.store.displayName()));
+    case Store::RemoveResult::Failed:
+        break;
+    }
+    return fail(QStringLiteral("could not remove the account %1").arg(name));
+}
+
+int list(const Accounts &accounts, const QString &)
+{
+    const std::optional<QStringList> names = accounts.store.userNames();
+    if (!names)
+        return fail(QStringLiteral("cannot read the accounts in %1").arg(accounts.store.displayName()));
+    for (const QString &name : *names)
+        std::printf("%s\n", qPrintable(name));
+    std::fprintf(stderr, "velmora-service: %lld accounts in %s\n", static_cast<long long>(names->size()),
+                 qPrintable(accounts.store.displayName()));
+    return 0;
+}
+
 struct Action
 {
     const char *name;
@@ -68,6 +95,8 @@ struct Action
 const Action Actions[] = {
     { "add", true, add },
     { "passwd", true, passwd },
+    { "remove", true, remove },
+    { "list", false, list },
 };
 
 } // namespace
@@ -88,7 +117,7 @@ int user(const QStringList &arguments)
                                      QStringLiteral("PBKDF2 iterations for the password stored."),
                                      QStringLiteral("N"), QString::number(kDefaultHashIterations));
     parser.addOptions({ dbOpt, iterOpt });
-    parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("add, passwd"));
+    parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("add, passwd, remove (each with a NAME) or list"));
     parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("The account's name."));
     parser.process(arguments);
 
@@ -99,7 +128,7 @@ int user(const QStringList &arguments)
             action = &candidate;
     }
     if (!action)
-        return fail(QStringLiteral("user needs an action: add, passwd (see --help)"));
+        return fail(QStringLiteral("user needs an action: add, passwd, remove or list (see --help)"));
     if (words.size() != (action->takesName ? 2 : 1) || (action->takesName && words.at(1).isEmpty()))
         return fail(QStringLiteral("user %1 takes %2").arg(words.first(),
                     action->takesName ? QStringLiteral("one NAME") : QStringLiteral("no NAME")));
@@ -113,7 +142,7 @@ int user(const QStringList &arguments)
     if (!resolveDatabase(parser.value(dbOpt), &location, &error))
         return fail(error);
     Store store(location);
-    if (!store.open(&error))
+    if (!openDatabase(store, &error))
         return fail(error);
     const Service service(store, config);
     return action->run(Accounts { store, service }, action->takesName ? words.at(1) : QString());

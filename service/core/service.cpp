@@ -28,6 +28,13 @@ Response notFound()
     return { 404, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Not Found") };
 }
 
+// Names are kept in Unicode NFC: "Zoë" typed with a composed ë or with an
+// e and a combining diaeresis is one account.
+QString accountName(const QString &typed)
+{
+    return typed.normalized(QString::NormalizationForm_C);
+}
+
 std::optional<double> finiteNumber(const QString &text)
 {
     bool ok = false;
@@ -71,7 +78,8 @@ Service::Service(Store &store, ServiceConfig config)
     : m_store(store),
       m_config(std::move(config)),
       m_logins(std::make_unique<CredentialCache>(std::chrono::seconds(m_config.loginCacheSeconds))),
-      m_failures(std::make_unique<FailureLimiter>(m_config.failedLoginsPerMinute))
+      m_failures(std::make_unique<FailureLimiter>(m_config.failedLoginsPerMinute)),
+      m_accountFailures(std::make_unique<FailureLimiter>(m_config.failedLoginsPerAccountPerMinute))
 {
 }
 
@@ -160,11 +168,12 @@ bool Service::needsPasswordCheck(const Request &request) const
     const QString op = request.path.mid(kApiPrefix.size());
     if (std::find(std::cbegin(kLoginOps), std::cend(kLoginOps), op) == std::cend(kLoginOps))
         return false;
-    const QString name = request.value(QStringLiteral("username"));
+    const QString name = accountName(request.value(QStringLiteral("username")));
     const QString password = request.value(QStringLiteral("password"));
     if (name.isEmpty() || password.isNull() || hasControl(request))
         return false;
-    return !m_logins->find(name, password) && !m_failures->blocked(request.peer);
+    return !m_logins->find(name, password) && !m_failures->blocked(request.peer)
+           && !m_accountFailures->blocked(name);
 }
 
 bool Service::setUser(const QString &name, const QString &password) const
@@ -172,7 +181,16 @@ bool Service::setUser(const QString &name, const QString &password) const
     if (name.isEmpty() || hasControl(name) || hasControl(password))
         return false;
     m_dummyIterations = 0;
-    return m_store.setUser(name, hashPassword(password, m_config.hashIterations));
+    return m_store.setUser(accountName(name), hashPassword(password, m_config.hashIterations));
+}
+
+Store::RemoveResult Service::removeUser(const QString &name) const
+{
+    m_dummyIterations = 0;
+    // As written first: of two accounts that differ only in their Unicode
+    // form, the one not in NFC can be reached no other way.
+    const Store::RemoveResult exact = m_store.removeUser(name);
+    return exact == Store::RemoveResult::NoSuchUser ? m_store.removeUser(accountName(name)) : exact;
 }
 
 // The iteration count a check of an unknown name spends: what the stored
@@ -190,11 +208,12 @@ int Service::dummyIterations() const
     return n;
 }
 
-std::optional<qint64> Service::login(const QString &name, const QString &password, const QString &peer,
+std::optional<qint64> Service::login(const QString &typedName, const QString &password, const QString &peer,
                                      bool *storeFailed) const
 {
     if (storeFailed)
         *storeFailed = false;
+    const QString name = accountName(typedName);
     if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
         return std::nullopt;
     qint64 userId = 0;
@@ -204,7 +223,7 @@ std::optional<qint64> Service::login(const QString &name, const QString &passwor
         if (stored && userId == known->userId && stored->hash == known->storedHash)
             return userId;
     }
-    if (m_failures->blocked(peer))
+    if (m_failures->blocked(peer) || m_accountFailures->blocked(name))
         return std::nullopt;
     bool answered = false;
     const std::optional<PasswordHash> stored = m_store.userHash(name, &userId, &answered);
@@ -223,6 +242,7 @@ std::optional<qint64> Service::login(const QString &name, const QString &passwor
     }
     if (!ok) {
         m_failures->recordFailure(peer);
+        m_accountFailures->recordFailure(name);
         return std::nullopt;
     }
     m_logins->remember(name, password, { userId, stored->hash });

@@ -31,6 +31,7 @@ struct ServiceConfig
     double maxPrice = 400.0;
     int loginCacheSeconds = 300;              // how long a checked login is remembered; 0: never
     int failedLoginsPerMinute = 10;           // per peer address, then refused unchecked; 0: no limit
+    int failedLoginsPerAccountPerMinute = 10; // per account name, then refused unchecked; 0: no limit
 };
 
 // Turns one decoded GET request into a reply. Thread-safe: the HTTP layer
@@ -58,8 +59,11 @@ public:
     // way; the HTTP layer runs those on their own threads.
     bool needsPasswordCheck(const Request &request) const;
 
-    // Creates the account or replaces its password.
+    // Creates the account or replaces its password. Names are kept and
+    // compared in Unicode NFC, so one name typed two ways is one account.
     bool setUser(const QString &name, const QString &password) const;
+    // Removes the account and its watch list; its price reports stay.
+    Store::RemoveResult removeUser(const QString &name) const;
     // The user's id when name and password match an account. A login
     // checked recently is answered from memory; a peer (when given) with
     // too many recent failures is refused without a check. An unknown name
@@ -89,7 +93,8 @@ private:
     Store &m_store;
     ServiceConfig m_config;
     std::unique_ptr<CredentialCache> m_logins;
-    std::unique_ptr<FailureLimiter> m_failures;
+    std::unique_ptr<FailureLimiter> m_failures;        // by peer address
+    std::unique_ptr<FailureLimiter> m_accountFailures; // by account name
     mutable std::atomic<int> m_dummyIterations { 0 }; // 0: look it up again
     // Internally locked; changes are not part of the service's own state.
     mutable Catalogue m_catalogue;

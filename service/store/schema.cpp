@@ -21,7 +21,7 @@ namespace {
 struct Statement
 {
     const char *sqlite;
-    const char *postgres = nullptr; // nullptr: as for SQLite
+    const char *postgres = nullptr; // nullptr: as for SQLite; "": nothing to do there
 };
 
 const QList<QList<Statement>> &migrations()
@@ -124,6 +124,30 @@ const QList<QList<Statement>> &migrations()
               "ALTER TABLE watchlist ADD COLUMN added_at BIGINT NOT NULL DEFAULT 0" },
             { "CREATE INDEX price_reports_station ON price_reports (station_id, reported_at)" },
         },
+        // 3: a price report outlives the account that made it (the account
+        // removed, the report stays, linked to no one). SQLite cannot change
+        // a column's constraints, so its table is built again.
+        {
+            { "CREATE TABLE price_reports_kept ("
+              " id INTEGER PRIMARY KEY,"
+              " user_id INTEGER REFERENCES users(id) ON DELETE SET NULL,"
+              " station_id INTEGER NOT NULL REFERENCES stations(id),"
+              " fuel TEXT NOT NULL CHECK (fuel IN ('Petrol', 'Diesel')),"
+              " price REAL NOT NULL,"
+              " app_id TEXT NOT NULL DEFAULT '',"
+              " lat REAL,"
+              " lng REAL,"
+              " reported_at INTEGER NOT NULL)",
+              "ALTER TABLE price_reports ALTER COLUMN user_id DROP NOT NULL" },
+            { "INSERT INTO price_reports_kept (id, user_id, station_id, fuel, price, app_id, lat, lng, reported_at)"
+              " SELECT id, user_id, station_id, fuel, price, app_id, lat, lng, reported_at FROM price_reports",
+              "ALTER TABLE price_reports DROP CONSTRAINT price_reports_user_id_fkey,"
+              " ADD CONSTRAINT price_reports_user_id_fkey FOREIGN KEY (user_id) REFERENCES users(id)"
+              " ON DELETE SET NULL" },
+            { "DROP TABLE price_reports", "" },
+            { "ALTER TABLE price_reports_kept RENAME TO price_reports", "" },
+            { "CREATE INDEX price_reports_station ON price_reports (station_id, reported_at)", "" },
+        },
     };
     return steps;
 }
@@ -173,7 +197,7 @@ bool Store::migrate(QString *error)
         for (int step = found; step < latestSchemaVersion(); ++step) {
             for (const Statement &statement : migrations().at(step)) {
                 const QString sql = QString::fromLatin1(pg && statement.postgres ? statement.postgres : statement.sqlite);
-                if (!q.exec(sql)) {
+                if (!sql.isEmpty() && !q.exec(sql)) {
                     err = q.lastError();
                     failure = sql;
                     return TxStep::Error;

@@ -86,8 +86,19 @@ public:
     // The PBKDF2 iteration count most accounts use; 0 when there are none.
     int commonHashIterations() const;
 
+    // Every account's name, in byte order; nullopt on a database error.
+    std::optional<QStringList> userNames() const;
+
     // Writes.
     bool setUser(const QString &name, const PasswordHash &hash);
+    // Removes the account and its watch list; its price reports stay, linked
+    // to no account.
+    enum class RemoveResult { Removed, NoSuchUser, Failed };
+    RemoveResult removeUser(const QString &name);
+    // Renames accounts whose names are not in Unicode NFC to their NFC form.
+    // Names that collapse onto one are left as they are and returned, one
+    // group each; nullopt on a database error.
+    std::optional<QList<QStringList>> normalizeUserNames();
     enum class AddResult { Added, AlreadyListed, NoSuchStation, Failed };
     AddResult addToWatchlist(qint64 userId, qint64 stationId);
     enum class ReportResult { Stored, NoSuchStation, Failed };

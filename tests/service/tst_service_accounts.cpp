@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 
 #include <atomic>
 #include <thread>
@@ -18,6 +19,9 @@ private slots:
     void passwordsAreSaltedHashes();
     void loginChecks();
     void rememberedLoginsAndFailureLimit();
+    void failureLimitPerAccount();
+    void namesInEitherUnicodeFormAreOneAccount();
+    void removedAccountLeavesItsReports();
     void watchlist();
     void updatePriceStoresPriceAndHistory();
     void updatePriceRejectsBadReports();
@@ -104,6 +108,75 @@ void TestServiceAccounts::rememberedLoginsAndFailureLimit()
     QVERIFY(other.setUser("demo", "changed"));
     QVERIFY(!f.service->login("demo", "demo", "10.0.0.2"));
     QVERIFY(f.service->login("demo", "changed", "10.0.0.2"));
+}
+
+// Every local user reaches a machine's service from 127.0.0.1: limited per
+// account only, one user's failures leave the others alone.
+void TestServiceAccounts::failureLimitPerAccount()
+{
+    velmora::ServiceConfig config = ServiceFixture::testConfig();
+    config.failedLoginsPerMinute = 0;
+    config.failedLoginsPerAccountPerMinute = 10;
+    ServiceFixture f(10, config);
+    QVERIFY(f.service->setUser("ann", "pw"));
+    QVERIFY(f.service->setUser("bob", "pw"));
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(!f.service->login("ann", "stale", "127.0.0.1"));
+    QVERIFY(!f.service->login("ann", "pw", "127.0.0.1"));
+    QVERIFY(!f.service->login("ann", "pw", "10.0.0.9"));
+    QVERIFY(f.service->login("bob", "pw", "127.0.0.1"));
+    QVERIFY(!f.service->needsPasswordCheck(
+            { "/api/nokiaApp/addToWatchlist.php", { { "username", "ann" }, { "password", "pw" } }, "127.0.0.1" }));
+}
+
+void TestServiceAccounts::namesInEitherUnicodeFormAreOneAccount()
+{
+    ServiceFixture f(10);
+    const QString composed = QStringLiteral("Zo\u00eb");
+    const QString decomposed = QStringLiteral("Zoe\u0308");
+    for (const auto &[stored, typed] : { std::pair(composed, decomposed), std::pair(decomposed, composed) }) {
+        QVERIFY(f.service->setUser(stored, "pw"));
+        QVERIFY(f.service->login(typed, "pw"));
+        QCOMPARE(f.rows("SELECT hex(name) FROM users WHERE name LIKE 'Zo%'"), QStringList { "5A6FC3AB" });
+    }
+
+    // Accounts from before: a lone decomposed name is brought to NFC; a pair
+    // that collapses onto one name is reported and left as it is.
+    QVERIFY(f.service->setUser("Chlo\u00e9", "pw"));
+    f.rows("INSERT INTO users (name, salt, hash, iterations) VALUES"
+           " (CAST(X'5A6F65CC88' AS TEXT), x'00', x'00', 1000), (CAST(X'4D6963686165CC88' AS TEXT), x'00', x'00', 1000)");
+    const auto collisions = f.store->normalizeUserNames();
+    QVERIFY(collisions);
+    QCOMPARE(collisions->size(), 1);
+    QCOMPARE(QSet<QString>(collisions->first().cbegin(), collisions->first().cend()),
+             QSet<QString>({ composed, decomposed }));
+    QCOMPARE(f.rows("SELECT hex(name) FROM users WHERE name NOT IN ('demo') ORDER BY hex(name)"),
+             QStringList({ "43686C6FC3A9", "4D69636861C3AB", "5A6F65CC88", "5A6FC3AB" }));
+}
+
+void TestServiceAccounts::removedAccountLeavesItsReports()
+{
+    ServiceFixture f(10);
+    QVERIFY(f.service->setUser("ann", "pw"));
+    const Query ann { { "username", "ann" }, { "password", "pw" } };
+    QCOMPARE(f.api("addToWatchlist.php", ann + Query { { "id", "3" } }).body, QByteArray("SUCCESS"));
+    QCOMPARE(f.api("updatePrice.php", ann + Query { { "id", "3" }, { "price", "181.9" }, { "type", "Petrol" },
+                                                      { "appId", "t" } }).body,
+             QByteArray("SUCCESS"));
+
+    QCOMPARE(f.service->removeUser("ann"), velmora::Store::RemoveResult::Removed);
+    QCOMPARE(f.service->removeUser("ann"), velmora::Store::RemoveResult::NoSuchUser);
+    QVERIFY(!f.service->login("ann", "pw"));
+    QCOMPARE(f.scalar("SELECT COUNT(*) FROM watchlist"), QStringLiteral("0"));
+    QCOMPARE(f.rows("SELECT ifnull(user_id, 'none'), station_id, price FROM price_reports"),
+             QStringList { "none 3 181.9" });
+    QCOMPARE(f.station("3").value("petrolPrice"), QStringLiteral("181.9"));
+    // The name is free again, for a new account with nothing of the old one.
+    QVERIFY(f.service->setUser("ann", "new"));
+    QCOMPARE(elements(f.api("getStationsByWatchlist.php", { { "username", "ann" }, { "password", "new" } }).body,
+                      "station")
+                     .size(),
+             0);
 }
 
 void TestServiceAccounts::watchlist()
