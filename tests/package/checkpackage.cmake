@@ -125,25 +125,24 @@ if(NOT copyright MATCHES "^Format: https://www.debian.org/doc/packaging-manuals/
 endif()
 
 if(WITH_SERVICE)
-    file(READ "${work}/root/usr/lib/systemd/user/velmora-service.service" unit)
+    file(READ "${work}/root/usr/lib/systemd/system/velmora-service.service" unit)
     if(NOT unit MATCHES "\nExecStart=/usr/bin/velmora-service( [^\n]*)?\n")
         fail("unit does not start the installed service:\n${unit}")
     endif()
-    file(READ "${work}/root/usr/lib/systemd/user/velmora-service.socket" socket)
+    file(READ "${work}/root/usr/lib/systemd/system/velmora-service.socket" socket)
     if(NOT socket MATCHES "\nListenStream=127\\.0\\.0\\.1:8642\n" OR NOT socket MATCHES "\nWantedBy=sockets\\.target\n")
         fail("socket unit does not listen on 127.0.0.1:8642 from sockets.target:\n${socket}")
     endif()
     if("${unit}${socket}" MATCHES "@[A-Za-z_]+@")
         fail("a unit still holds a placeholder:\n${unit}${socket}")
     endif()
-    # The socket is enabled for every user when the package is configured,
-    # and the removed package stays known to dpkg until it is purged.
-    unpack(-e "${work}/control")
-    file(READ "${work}/control/postinst" postinst)
-    if(NOT postinst MATCHES "\n[ \t]*deb-systemd-helper --user enable \"\\$socket\""
-       OR NOT postinst MATCHES "\nsocket=velmora-service\\.socket\n")
-        fail("postinst does not enable the user socket:\n${postinst}")
+    # The service runs as its own account; the removed package stays known
+    # to dpkg until it is purged. (tests/package/nspawn-system-service.sh
+    # installs, upgrades, removes and purges it on a booted system.)
+    if(NOT unit MATCHES "\nUser=velmora-service\n" OR NOT unit MATCHES "\nStateDirectory=velmora-service\n")
+        fail("unit does not run as its own account with its state directory:\n${unit}")
     endif()
+    unpack(-e "${work}/control")
     if(NOT EXISTS "${work}/control/postrm")
         fail("no postrm: a removed package would be forgotten before it can be purged")
     endif()

@@ -1,0 +1,143 @@
+#!/bin/bash
+# The packaged service on a real, booted Debian 12 system, by hand (not part
+# of CI; needs root, debootstrap and systemd-container):
+#
+#   sudo tests/package/nspawn-system-service.sh build/velmora.deb [WORKDIR]
+#
+# Makes a clean Debian 12 root (once; kept in WORKDIR, default
+# /var/tmp/velmora-nspawn), installs the package into it by chroot (the
+# booted system has no network, so its dependencies come in here; this is
+# also the install without systemd running), then boots it with
+#   systemd-nspawn -b --register=no --keep-unit --private-network
+# and shows, each step timed:
+#   - the system socket listens on 127.0.0.1:8642 before any service runs;
+#   - the first connection starts the service as its own account;
+#   - two users' clients (the real client, offscreen, and curl for their
+#     logins) share that one service, each with their own watch list;
+#   - an upgrade (the same package with a higher version) restarts it onto
+#     the new program with the database kept;
+#   - remove keeps the database, purge removes it.
+set -euo pipefail
+
+deb=$(realpath "$1")
+work=${2:-/var/tmp/velmora-nspawn}
+root="$work/root"
+base="$work/bookworm-base.tar"
+started=$(date +%s.%N)
+
+step() { printf '\n[%6.1fs] == %s\n' "$(echo "$(date +%s.%N) - $started" | bc)" "$*"; }
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+mkdir -p "$work"
+# A clean root for every run, from one debootstrap kept as a tarball.
+if [ ! -f "$base" ]; then
+    step "debootstrap Debian 12 (once)"
+    rm -rf "$work/base"
+    debootstrap --variant=minbase \
+        --include=systemd,systemd-sysv,dbus,iproute2,procps,curl,sqlite3,ca-certificates \
+        bookworm "$work/base" http://deb.debian.org/debian >"$work/debootstrap.log"
+    tar -C "$work/base" -cf "$base" .
+    rm -rf "$work/base"
+fi
+step "a clean root from the Debian 12 base"
+rm -rf "$root"
+mkdir -p "$root"
+tar -C "$root" -xf "$base"
+
+step "install by chroot, no systemd running: apt-get install ./velmora.deb"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+cp "$deb" "$root/root/velmora.deb"
+# The upgrade: the same package, one version up.
+rm -rf "$work/repack" && dpkg-deb -R "$deb" "$work/repack"
+sed -i 's/^Version: \(.*\)$/Version: \1+1/' "$work/repack/DEBIAN/control"
+dpkg-deb -b "$work/repack" "$root/root/velmora-newer.deb" >/dev/null
+chroot "$root" apt-get update -qq
+chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora.deb >"$work/install.log" 2>&1 \
+    || { tail -20 "$work/install.log"; fail "install"; }
+tail -3 "$work/install.log"
+chroot "$root" getent passwd velmora-service
+chroot "$root" ls -ld /var/lib/velmora-service
+ls -l "$root/etc/systemd/system/sockets.target.wants/"
+for u in alice bob; do chroot "$root" useradd -m "$u"; done
+echo velmora-nspawn >"$root/etc/hostname"
+
+step "boot: systemd-nspawn -b --register=no --keep-unit --private-network"
+systemd-nspawn -b --register=no --keep-unit --private-network --console=passive -D "$root" \
+    >"$work/boot.log" 2>&1 &
+nspawn=$!
+trap 'kill $nspawn 2>/dev/null; wait $nspawn 2>/dev/null || true' EXIT
+leader=""
+for _ in $(seq 100); do
+    leader=$(pgrep -P "$nspawn" -x systemd || true)
+    [ -n "$leader" ] && break
+    sleep 0.2
+done
+[ -n "$leader" ] || fail "no systemd in the container"
+in() { nsenter --target "$leader" --all --wd=/ "$@"; }
+as() { local who=$1; shift; in runuser -u "$who" -- "$@"; }
+state=$(in timeout 90 systemctl is-system-running --wait || true)
+step "booted: $state"
+
+step "the socket listens; no service yet"
+in ss -ltnp 'sport = :8642'
+in systemctl is-active velmora-service.socket
+in systemctl is-active velmora-service.service || true
+
+step "accounts by root: velmora-service user add (password from a pipe)"
+printf 'alice-pw\n' | in velmora-service user add alice
+printf 'bob-pw\n' | in velmora-service user add bob
+in systemctl is-active velmora-service.service || true
+
+step "first connection: alice's client starts the service"
+api=http://127.0.0.1:8642/api/nokiaApp
+as alice curl -sS "$api/addToWatchlist.php?username=alice&password=alice-pw&id=3"; echo
+in ps -o user:16,pid,args -C velmora-service
+pid=$(in systemctl show -P MainPID velmora-service)
+
+step "two users' clients, one service"
+as bob curl -sS "$api/addToWatchlist.php?username=bob&password=bob-pw&id=5"; echo
+for u in alice bob; do
+    printf '%s: ' "$u"
+    as "$u" curl -sS "$api/getStationsByWatchlist.php?username=$u&password=$u-pw" | grep -o 'ID="[0-9]*"' | tr '\n' ' '
+    echo
+done
+# The real client of each user, offscreen, until the service has its
+# county request.
+for u in alice bob; do
+    before=$(in journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
+    as "$u" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp/$u-rt velmora >/dev/null 2>&1 &
+    client=$!
+    for _ in $(seq 100); do
+        now=$(in journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
+        [ "$now" -gt "$before" ] && break
+        sleep 0.2
+    done
+    kill "$client" 2>/dev/null || true
+    echo "$u's client: counties requests seen by the service: $before -> $now"
+done
+echo "service PID still $(in systemctl show -P MainPID velmora-service) (was $pid)"
+in journalctl -u velmora-service -o cat | grep -E "GET /" | tail -6
+
+step "upgrade: apt-get install ./velmora-newer.deb (offline, dependencies present)"
+in env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora-newer.deb 2>&1 | tail -2
+in dpkg-query -W velmora
+in systemctl is-active velmora-service.service velmora-service.socket || true
+newpid=$(in systemctl show -P MainPID velmora-service)
+echo "service PID $pid -> $newpid"
+as alice curl -sS "$api/getStationsByWatchlist.php?username=alice&password=alice-pw" | grep -o 'ID="[0-9]*"'
+in velmora-service user list
+
+step "remove: the database stays"
+in env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq velmora 2>&1 | tail -1
+in ss -ltn 'sport = :8642'
+in ls -l /var/lib/velmora-service/
+
+step "purge: the database goes"
+in env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora 2>&1 | tail -1
+in ls -ld /var/lib/velmora-service 2>&1 || true
+
+step "power off"
+in systemctl poweroff || true
+wait "$nspawn" || true
+trap - EXIT
+step "done"
