@@ -10,6 +10,7 @@
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora::commands {
@@ -28,6 +29,9 @@ bool becomeServiceAccount(QString *error)
         *error = QStringLiteral("the account %1 is gone").arg(QLatin1String(ServiceAccount));
         return false;
     }
+    // The database holds password hashes: its files are the service's alone,
+    // whatever umask the administrator's shell has.
+    umask(0077);
     // Group first: once the user id is dropped, the groups can no longer be
     // changed.
     if (initgroups(account->pw_name, account->pw_gid) != 0 || setgid(account->pw_gid) != 0

@@ -52,7 +52,7 @@ rm -rf "$work/repack" && dpkg-deb -R "$deb" "$work/repack"
 sed -i 's/^Version: \(.*\)$/Version: \1+1/' "$work/repack/DEBIAN/control"
 dpkg-deb -b "$work/repack" "$root/root/velmora-newer.deb" >/dev/null
 chroot "$root" apt-get update -qq
-chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora.deb >"$work/install.log" 2>&1 \
+chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends /root/velmora.deb >"$work/install.log" 2>&1 \
     || { tail -20 "$work/install.log"; fail "install"; }
 tail -3 "$work/install.log"
 chroot "$root" getent passwd velmora-service
@@ -73,26 +73,33 @@ for _ in $(seq 100); do
     sleep 0.2
 done
 [ -n "$leader" ] || fail "no systemd in the container"
-in() { nsenter --target "$leader" --all --wd=/ "$@"; }
-as() { local who=$1; shift; in runuser -u "$who" -- "$@"; }
-state=$(in timeout 90 systemctl is-system-running --wait || true)
+inside() { nsenter --target "$leader" --all --wd=/ "$@"; }
+as() { local who=$1; shift; inside runuser -u "$who" -- "$@"; }
+# Until its manager answers (its bus appears a moment after it starts), then
+# until the boot has finished.
+state=""
+for _ in $(seq 150); do
+    state=$(inside timeout 90 systemctl is-system-running --wait 2>/dev/null || true)
+    [ -n "$state" ] && break
+    sleep 0.2
+done
 step "booted: $state"
 
 step "the socket listens; no service yet"
-in ss -ltnp 'sport = :8642'
-in systemctl is-active velmora-service.socket
-in systemctl is-active velmora-service.service || true
+inside ss -ltnp 'sport = :8642'
+inside systemctl is-active velmora-service.socket
+inside systemctl is-active velmora-service.service || true
 
 step "accounts by root: velmora-service user add (password from a pipe)"
-printf 'alice-pw\n' | in velmora-service user add alice
-printf 'bob-pw\n' | in velmora-service user add bob
-in systemctl is-active velmora-service.service || true
+printf 'alice-pw\n' | inside velmora-service user add alice
+printf 'bob-pw\n' | inside velmora-service user add bob
+inside systemctl is-active velmora-service.service || true
 
 step "first connection: alice's client starts the service"
 api=http://127.0.0.1:8642/api/nokiaApp
 as alice curl -sS "$api/addToWatchlist.php?username=alice&password=alice-pw&id=3"; echo
-in ps -o user:16,pid,args -C velmora-service
-pid=$(in systemctl show -P MainPID velmora-service)
+inside ps -o user:16,pid,args -C velmora-service
+pid=$(inside systemctl show -P MainPID velmora-service)
 
 step "two users' clients, one service"
 as bob curl -sS "$api/addToWatchlist.php?username=bob&password=bob-pw&id=5"; echo
@@ -104,40 +111,39 @@ done
 # The real client of each user, offscreen, until the service has its
 # county request.
 for u in alice bob; do
-    before=$(in journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
-    as "$u" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=/tmp/$u-rt velmora >/dev/null 2>&1 &
-    client=$!
+    before=$(inside journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
+    as "$u" sh -c "echo \$\$ >/tmp/$u-client.pid; exec env QT_QPA_PLATFORM=offscreen velmora" >/dev/null 2>&1 &
     for _ in $(seq 100); do
-        now=$(in journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
+        now=$(inside journalctl -u velmora-service -o cat | grep -c getCounties.php || true)
         [ "$now" -gt "$before" ] && break
         sleep 0.2
     done
-    kill "$client" 2>/dev/null || true
+    inside sh -c "kill \$(cat /tmp/$u-client.pid)" || true
     echo "$u's client: counties requests seen by the service: $before -> $now"
 done
-echo "service PID still $(in systemctl show -P MainPID velmora-service) (was $pid)"
-in journalctl -u velmora-service -o cat | grep -E "GET /" | tail -6
+echo "service PID still $(inside systemctl show -P MainPID velmora-service) (was $pid)"
+inside journalctl -u velmora-service -o cat | grep -E "GET /" | tail -6
 
 step "upgrade: apt-get install ./velmora-newer.deb (offline, dependencies present)"
-in env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora-newer.deb 2>&1 | tail -2
-in dpkg-query -W velmora
-in systemctl is-active velmora-service.service velmora-service.socket || true
-newpid=$(in systemctl show -P MainPID velmora-service)
+inside env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora-newer.deb 2>&1 | tail -2
+inside dpkg-query -W velmora
+inside systemctl is-active velmora-service.service velmora-service.socket || true
+newpid=$(inside systemctl show -P MainPID velmora-service)
 echo "service PID $pid -> $newpid"
 as alice curl -sS "$api/getStationsByWatchlist.php?username=alice&password=alice-pw" | grep -o 'ID="[0-9]*"'
-in velmora-service user list
+inside velmora-service user list
 
 step "remove: the database stays"
-in env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq velmora 2>&1 | tail -1
-in ss -ltn 'sport = :8642'
-in ls -l /var/lib/velmora-service/
+inside env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq velmora 2>&1 | tail -1
+inside ss -ltn 'sport = :8642'
+inside ls -l /var/lib/velmora-service/
 
 step "purge: the database goes"
-in env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora 2>&1 | tail -1
-in ls -ld /var/lib/velmora-service 2>&1 || true
+inside env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq velmora 2>&1 | tail -1
+inside ls -ld /var/lib/velmora-service 2>&1 || true
 
 step "power off"
-in systemctl poweroff || true
+inside systemctl poweroff || true
 wait "$nspawn" || true
 trap - EXIT
 step "done"
