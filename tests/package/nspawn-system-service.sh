@@ -2,12 +2,13 @@
 # The packaged service on a real, booted Debian 12 system, by hand (not part
 # of CI; needs root, debootstrap and systemd-container):
 #
-#   sudo tests/package/nspawn-system-service.sh build/velmora.deb [WORKDIR]
+#   sudo tests/package/nspawn-system-service.sh build/velmora.deb [OLD.deb]
 #
-# Makes a clean Debian 12 root (once; kept in WORKDIR, default
-# /var/tmp/velmora-nspawn), installs the package into it by chroot (the
-# booted system has no network, so its dependencies come in here; this is
-# also the install without systemd running), then boots it with
+# Makes a clean Debian 12 root (the debootstrap once, kept in
+# $VELMORA_NSPAWN_DIR, default /var/tmp/velmora-nspawn), installs the package
+# into it by chroot (the booted system has no network, so its dependencies
+# come in here; this is also the install without systemd running), then
+# boots it with
 #   systemd-nspawn -b --register=no --keep-unit --private-network
 # and shows, each step timed:
 #   - the system socket listens on 127.0.0.1:8642 before any service runs;
@@ -17,10 +18,15 @@
 #   - an upgrade (the same package with a higher version) restarts it onto
 #     the new program with the database kept;
 #   - remove keeps the database, purge removes it.
+# Given OLD.deb, a package with the per-user units, that one is installed by
+# chroot instead, alice's own service runs at boot (she lingers), and the
+# package is installed over it on the booted system: her user units go, her
+# database stays, the system socket takes the port.
 set -euo pipefail
 
 deb=$(realpath "$1")
-work=${2:-/var/tmp/velmora-nspawn}
+old=${2:+$(realpath "$2")}
+work=${VELMORA_NSPAWN_DIR:-/var/tmp/velmora-nspawn}
 root="$work/root"
 base="$work/bookworm-base.tar"
 started=$(date +%s.%N)
@@ -44,7 +50,6 @@ rm -rf "$root"
 mkdir -p "$root"
 tar -C "$root" -xf "$base"
 
-step "install by chroot, no systemd running: apt-get install ./velmora.deb"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/root/velmora.deb"
 # The upgrade: the same package, one version up.
@@ -52,13 +57,25 @@ rm -rf "$work/repack" && dpkg-deb -R "$deb" "$work/repack"
 sed -i 's/^Version: \(.*\)$/Version: \1+1/' "$work/repack/DEBIAN/control"
 dpkg-deb -b "$work/repack" "$root/root/velmora-newer.deb" >/dev/null
 chroot "$root" apt-get update -qq
-chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends /root/velmora.deb >"$work/install.log" 2>&1 \
-    || { tail -20 "$work/install.log"; fail "install"; }
-tail -3 "$work/install.log"
-chroot "$root" getent passwd velmora-service
-chroot "$root" ls -ld /var/lib/velmora-service
-ls -l "$root/etc/systemd/system/sockets.target.wants/"
 for u in alice bob; do chroot "$root" useradd -m "$u"; done
+if [ -n "$old" ]; then
+    step "install the old package by chroot: per-user units"
+    cp "$old" "$root/root/velmora-old.deb"
+    # adduser too, which the new package needs and the booted system cannot
+    # fetch, and what starts a lingering user's manager.
+    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        /root/velmora-old.deb adduser libpam-systemd >"$work/install.log" 2>&1 || { tail -20 "$work/install.log"; fail "install"; }
+    ls -l "$root/etc/systemd/user/sockets.target.wants/"
+    mkdir -p "$root/var/lib/systemd/linger" && touch "$root/var/lib/systemd/linger/alice"
+else
+    step "install by chroot, no systemd running: apt-get install ./velmora.deb"
+    chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        /root/velmora.deb >"$work/install.log" 2>&1 || { tail -20 "$work/install.log"; fail "install"; }
+    tail -3 "$work/install.log"
+    chroot "$root" getent passwd velmora-service
+    chroot "$root" ls -ld /var/lib/velmora-service
+    ls -l "$root/etc/systemd/system/sockets.target.wants/"
+fi
 echo velmora-nspawn >"$root/etc/hostname"
 
 step "boot: systemd-nspawn -b --register=no --keep-unit --private-network"
@@ -85,6 +102,19 @@ for _ in $(seq 150); do
 done
 step "booted: $state"
 
+api=http://127.0.0.1:8642/api/nokiaApp
+if [ -n "$old" ]; then
+    step "old package: alice's user socket holds the port; her own service and database"
+    inside ss -ltnp 'sport = :8642'
+    as alice curl -sS -o /dev/null -w 'getCounties: %{http_code}\n' "$api/getCounties.php"
+    inside ls -l "/home/alice/.local/share/Orvane Software/velmora-service/"
+
+    step "upgrade to the new package on the booted system: apt-get install ./velmora.deb"
+    inside env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /root/velmora.deb 2>&1 | tail -2
+    inside ls /etc/systemd/user/sockets.target.wants/ 2>&1 || true
+    inside ls -l "/home/alice/.local/share/Orvane Software/velmora-service/"
+fi
+
 step "the socket listens; no service yet"
 inside ss -ltnp 'sport = :8642'
 inside systemctl is-active velmora-service.socket
@@ -96,7 +126,6 @@ printf 'bob-pw\n' | inside velmora-service user add bob
 inside systemctl is-active velmora-service.service || true
 
 step "first connection: alice's client starts the service"
-api=http://127.0.0.1:8642/api/nokiaApp
 as alice curl -sS "$api/addToWatchlist.php?username=alice&password=alice-pw&id=3"; echo
 inside ps -o user:16,pid,args -C velmora-service
 pid=$(inside systemctl show -P MainPID velmora-service)
@@ -146,4 +175,15 @@ step "power off"
 inside systemctl poweroff || true
 wait "$nspawn" || true
 trap - EXIT
+
+step "without systemd running (chroot): install, upgrade, remove, purge"
+apt_chroot() { chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get -y -qq "$@" 2>&1 | tail -1; }
+apt_chroot install /root/velmora.deb
+printf 'carol-pw\n' | chroot "$root" velmora-service user add carol
+apt_chroot install /root/velmora-newer.deb
+chroot "$root" velmora-service user list 2>&1
+apt_chroot remove velmora
+chroot "$root" ls /var/lib/velmora-service
+apt_chroot purge velmora
+chroot "$root" ls -ld /var/lib/velmora-service 2>&1 || true
 step "done"
