@@ -90,7 +90,7 @@ for _ in $(seq 100); do
     sleep 0.2
 done
 [ -n "$leader" ] || fail "no systemd in the container"
-inside() { nsenter --target "$leader" --all --wd=/ "$@"; }
+inside() { nsenter --target "$leader" --all --root --wd "$@"; }
 as() { local who=$1; shift; inside runuser -u "$who" -- "$@"; }
 # Until its manager answers (its bus appears a moment after it starts), then
 # until the boot has finished.
