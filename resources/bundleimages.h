@@ -23,8 +23,7 @@ namespace BundleImages {
 // An icon of the image at `path`, as QIcon::addFile() on an empty icon
 // makes it, without asking Qt's file-type database which engine takes the
 // file: for a path without a suffix (most bundle paths) that costs about as
-// much as decoding a small image. The form's generated code makes its icons
-// with this too.
+// much as decoding a small image.
 QIcon icon(const QString &path, const QSize &size = QSize(), QIcon::Mode mode = QIcon::Normal,
            QIcon::State state = QIcon::Off);
 
