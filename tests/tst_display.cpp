@@ -100,16 +100,6 @@ void tst_Display::imagesDecodedWhenShownLookTheSame()
         QCOMPARE(BundleImages::icon(path).pixmap(20).toImage(), own.pixmap(20).toImage());
         QCOMPARE(BundleImages::decodeCount(path), 1);
     }
-
-    // An image decoded ahead, with a copy for 40 x 40: painted at that size
-    // and at another, as Qt's own engine paints it, and decoded once.
-    BundleImages::prefetch({QStringLiteral(":/Back")}, QSize(40, 40));
-    BundleImages::setLazy(false);
-    const QIcon own(QStringLiteral(":/Back"));
-    BundleImages::setLazy(true);
-    for (int side : {40, 20})
-        QCOMPARE(BundleImages::icon(QStringLiteral(":/Back")).pixmap(side).toImage(), own.pixmap(side).toImage());
-    QCOMPARE(BundleImages::decodeCount(":/Back"), 1);
 }
 
 QTEST_MAIN(tst_Display)
