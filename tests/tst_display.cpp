@@ -100,6 +100,29 @@ void tst_Display::imagesDecodedWhenShownLookTheSame()
         QCOMPARE(BundleImages::icon(path).pixmap(20).toImage(), own.pixmap(20).toImage());
         QCOMPARE(BundleImages::decodeCount(path), 1);
     }
+
+    // Files added after the first, and a first file of a given size, go to
+    // Qt's engine (with the decoded image).
+    const auto severalFiles = [] {
+        QIcon icon(QStringLiteral(":/GreenTick"));
+        icon.addFile(QStringLiteral(":/greenbar"), QSize(), QIcon::Disabled);
+        icon.addFile(QStringLiteral(":/subtract"), QSize(16, 16));
+        QIcon sized;
+        sized.addFile(QStringLiteral(":/subtract"), QSize(16, 16));
+        return std::pair{icon, sized};
+    };
+    BundleImages::setLazy(false);
+    const auto [own, ownSized] = severalFiles();
+    BundleImages::setLazy(true);
+    const auto [lazyIcon, lazySized] = severalFiles();
+    QCOMPARE(lazyIcon.availableSizes(), own.availableSizes());
+    QCOMPARE(lazySized.availableSizes(), ownSized.availableSizes());
+    for (int side : {16, 40}) {
+        for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled})
+            QCOMPARE(lazyIcon.pixmap(side, mode).toImage(), own.pixmap(side, mode).toImage());
+        QCOMPARE(lazySized.pixmap(side).toImage(), ownSized.pixmap(side).toImage());
+    }
+    QCOMPARE(BundleImages::decodeCount(":/GreenTick"), 1);
 }
 
 QTEST_MAIN(tst_Display)
