@@ -167,6 +167,45 @@ bool Service::needsPasswordCheck(const Request &request) const
     return !m_logins->find(name, password) && !m_failures->blocked(request.peer);
 }
 
+Service::Work Service::workFor(const Request &request) const
+{
+    if (request.path.startsWith(kApiPrefix)) {
+        const QString op = request.path.mid(kApiPrefix.size());
+        if (op == QLatin1String("getNearbyStations.php") || op == QLatin1String("getStationById.php"))
+            return Work::Memory;
+        if (needsPasswordCheck(request))
+            return Work::PasswordCheck;
+        if (op == QLatin1String("getCounties.php") || op == QLatin1String("getAreasByCounty.php")
+            || op == QLatin1String("getStationsByArea.php")
+            || std::find(std::cbegin(kLoginOps), std::cend(kLoginOps), op) != std::cend(kLoginOps))
+            return Work::Database;
+    }
+    return Work::Memory; // the version check, the package, 404s
+}
+
+bool Service::changesState(const Request &request) const
+{
+    return request.path == kApiPrefix + QLatin1String("addToWatchlist.php")
+           || request.path == kApiPrefix + QLatin1String("updatePrice.php");
+}
+
+Response Service::unavailable(const Request &request) const
+{
+    const QString op = request.path.mid(kApiPrefix.size());
+    if (op == QLatin1String("getCounties.php"))
+        return xmlReply(countiesDocument({}));
+    if (op == QLatin1String("getAreasByCounty.php"))
+        return xmlReply(areasDocument({}));
+    if (op == QLatin1String("getStationsByArea.php") || op == QLatin1String("getStationsByWatchlist.php"))
+        return xmlReply(stationsDocument({}));
+    return word("ERROR");
+}
+
+void Service::loginRefused(const QString &peer) const
+{
+    m_failures->recordFailure(peer);
+}
+
 bool Service::setUser(const QString &name, const QString &password) const
 {
     if (name.isEmpty() || hasControl(name) || hasControl(password))

@@ -58,6 +58,22 @@ public:
     // way; the HTTP layer runs those on their own threads.
     bool needsPasswordCheck(const Request &request) const;
 
+    // What answering a request waits for: nothing but memory (nearby, by
+    // id, the version check, the package, unknown paths), the database, or
+    // a password check (which reads the database too). The HTTP layer runs
+    // each kind on threads of its own, so answers from memory never queue
+    // behind the database.
+    enum class Work { Memory, Database, PasswordCheck };
+    Work workFor(const Request &request) const;
+    // True for the requests that change what is stored.
+    bool changesState(const Request &request) const;
+    // The answer to give when the database did not answer in time: what
+    // the request gets while the database is unreachable.
+    Response unavailable(const Request &request) const;
+    // A login that was turned away before its password could be checked
+    // (the checks' queue was full): counted as a failed attempt of `peer`.
+    void loginRefused(const QString &peer) const;
+
     // Creates the account or replaces its password.
     bool setUser(const QString &name, const QString &password) const;
     // The user's id when name and password match an account. A login

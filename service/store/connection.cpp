@@ -67,7 +67,9 @@ PgTarget parseUri(const QString &uri)
     t.password = url.password(QUrl::FullyDecoded);
     t.dbname = url.path(QUrl::FullyDecoded).mid(1);
     bool timeout = false;
+    QStringList given;
     for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        given << key;
         if (key == QLatin1String("host"))
             t.host = value;
         else if (key == QLatin1String("port"))
@@ -85,6 +87,18 @@ PgTarget parseUri(const QString &uri)
     // An unreachable host must not hold a request for minutes.
     if (!timeout)
         t.options << QStringLiteral("connect_timeout=2");
+    // A database host that silently drops packets is noticed within about
+    // ten seconds rather than the system's default of many minutes (TCP
+    // only: libpq ignores these on a Unix socket, where the service's own
+    // per-call deadline still holds).
+    const std::pair<const char *, const char *> tcpDefaults[] = {
+        { "keepalives", "1" }, { "keepalives_idle", "5" }, { "keepalives_interval", "2" },
+        { "keepalives_count", "3" }, { "tcp_user_timeout", "10000" },
+    };
+    for (const auto &[key, value] : tcpDefaults) {
+        if (!given.contains(QLatin1String(key)))
+            t.options << QLatin1String(key) + QLatin1Char('=') + QLatin1String(value);
+    }
     t.options << QStringLiteral("application_name=velmora-service")
               << QStringLiteral("options='-c client_min_messages=warning'");
     return t;
