@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace velmora {
 
@@ -44,8 +45,9 @@ public:
     Service(Store &store, ServiceConfig config);
     ~Service();
 
-    // Loads the catalogue into memory and, on PostgreSQL, starts following
-    // the price changes of other instances. Call once the stations exist.
+    // Loads the catalogue into memory and starts following the changes of
+    // other processes (other instances' price reports on PostgreSQL, the
+    // command-line tools' changes on SQLite). Call once the stations exist.
     bool startCatalogue(QString *error = nullptr) const;
     // Reads every station from the database again (e.g. after stations were
     // added behind the service's back). False on a database error; the
@@ -100,7 +102,12 @@ private:
     Response package(const Request &r) const;
 
     int dummyIterations() const;
-    void refreshStation(qint64 id) const;
+    // Reads the station back into memory (or drops it when it is gone);
+    // false when the database could not be read.
+    bool refreshStation(qint64 id) const;
+    // The same, and on failure kept for the change feed's next tick.
+    void refreshOrRetry(qint64 id) const;
+    void retryStaleStations() const;
 
     Store &m_store;
     ServiceConfig m_config;
@@ -112,6 +119,7 @@ private:
     // Held from reading stations in the database until they are in the
     // catalogue, so an older read never overwrites a newer one.
     mutable std::mutex m_refreshLock;
+    mutable std::set<qint64> m_staleStations; // under m_refreshLock
 };
 
 } // namespace velmora
