@@ -1,5 +1,6 @@
 #include "admission.h"
 
+#include <tuple>
 #include <utility>
 
 namespace velmora {
@@ -22,12 +23,19 @@ Admission::Verdict Admission::admit(const std::string &peer, Clock::time_point n
     const bool peerFull = counted != m_perPeer.end() && counted->second.connections >= m_limits.perPeer;
     const bool allFull = int(m_connections.size()) >= m_limits.total;
     if (peerFull || allFull) {
+        // The address holding the most connections gives way first, so a
+        // set of addresses that fills the server evicts its own, not a
+        // newcomer's connection whose request is still on its way.
         const Connection *best = nullptr;
+        std::tuple<int, bool, Clock::time_point> bestKey;
         for (const auto &[id, c] : m_connections) {
             if (!idle(c, now) || (peerFull && c.peer != peer))
                 continue;
-            if (!best || std::make_pair(c.completedAny, c.since) < std::make_pair(best->completedAny, best->since)) {
+            const std::tuple<int, bool, Clock::time_point> key { -m_perPeer[c.peer].connections, c.completedAny,
+                                                                 c.since };
+            if (!best || key < bestKey) {
                 best = &c;
+                bestKey = key;
                 verdict.evicted = id;
             }
         }

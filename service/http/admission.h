@@ -44,9 +44,10 @@ public:
     explicit Admission(Limits limits) : m_limits(limits) {}
 
     // A new connection from `peer`. Within the limits it is admitted;
-    // beyond them the oldest idle connection (of the same peer when only
-    // the peer's limit is reached; one that never completed a request
-    // first) is evicted for it, and with none to evict it is refused.
+    // beyond them an idle connection is evicted for it: of the same peer
+    // when only the peer's limit is reached, else of the peer holding the
+    // most connections; of those, one that never completed a request first,
+    // the oldest first. With none to evict it is refused.
     Verdict admit(const std::string &peer, Clock::time_point now);
     // The connection waits for its next request (or the first).
     bool waiting(Id id, Clock::time_point now);

@@ -15,6 +15,7 @@ class TstHttpAdmission : public QObject
 private slots:
     void roomIsMadeByTheOldestIdleConnection();
     void aFullPeerOnlyEvictsItsOwn();
+    void theAddressHoldingMostGivesWayFirst();
     void connectionsAtWorkAreNeverEvicted();
     void evictionNeverExceedsTheLimit();
     void downloadsAreLimitedInAllAndPerPeer();
@@ -82,6 +83,19 @@ void TstHttpAdmission::aFullPeerOnlyEvictsItsOwn()
     QVERIFY(v.admitted);
     QCOMPARE(v.evicted, own2);
     QCOMPARE(a.admit("10.0.0.9", T0 + 3s).evicted, Admission::Id(0));
+}
+
+void TstHttpAdmission::theAddressHoldingMostGivesWayFirst()
+{
+    Admission a(limits(4, 4));
+    const Admission::Id newcomer = a.admit("10.0.0.1", T0).id;
+    a.waiting(newcomer, T0); // its request still on the way
+    for (int i = 0; i < 3; ++i)
+        a.waiting(a.admit("10.9.9.9", T0 + 1s).id, T0 + 1s);
+    const Admission::Verdict v = a.admit("10.9.9.9", T0 + 2s);
+    QVERIFY(v.evicted != 0);
+    QVERIFY(v.evicted != newcomer);
+    QVERIFY(a.waiting(newcomer, T0 + 2s));
 }
 
 void TstHttpAdmission::connectionsAtWorkAreNeverEvicted()
