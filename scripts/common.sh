@@ -11,6 +11,7 @@ VELMORA_PACKAGES=(
     libqt6sql6-sqlite libboost1.74-dev libsystemd-dev
     libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
     libqt6sql6-psql postgresql-15 nginx-light
+    libosmium2-dev libprotozero-dev zlib1g-dev libbz2-dev libexpat1-dev osmium-tool
 )
 
 velmora_install_packages() {

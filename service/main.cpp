@@ -4,6 +4,7 @@
 
 #include "demodata.h"
 #include "httpserver.h"
+#include "importcommand.h"
 #include "service.h"
 #include "store.h"
 
@@ -39,6 +40,14 @@ int inheritedListener()
     return -1;
 }
 
+// The database used without --db: a file in the user's data directory
+// (empty when there is none).
+QString defaultDatabase()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return dir.isEmpty() ? QString() : QDir(dir).filePath(QStringLiteral("velmora.sqlite"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -48,6 +57,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane Software"));
     QCoreApplication::setApplicationName(QStringLiteral("velmora-service"));
+    if (app.arguments().value(1) == QLatin1String("import"))
+        return velmora::runImportCommand(app.arguments().mid(1), defaultDatabase());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -122,13 +133,9 @@ int main(int argc, char **argv)
     if (parser.isSet(debOpt) && !(QFileInfo(debPath).isFile() && QFileInfo(debPath).isReadable()))
         return fail(QStringLiteral("--deb %1 is not a readable file").arg(debPath));
 
-    QString dbPath = parser.value(dbOpt);
-    if (dbPath.isEmpty()) {
-        const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        if (dir.isEmpty())
-            return fail(QStringLiteral("no data directory; pass --db PATH"));
-        dbPath = QDir(dir).filePath(QStringLiteral("velmora.sqlite"));
-    }
+    const QString dbPath = parser.isSet(dbOpt) ? parser.value(dbOpt) : defaultDatabase();
+    if (dbPath.isEmpty())
+        return fail(QStringLiteral("no data directory; pass --db PATH"));
 
     velmora::ServiceConfig config;
     config.latestVersion = parser.value(latestOpt);

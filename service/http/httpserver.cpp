@@ -337,6 +337,9 @@ private:
             head.set(http::field::allow, "GET, HEAD");
         if (r.status == 503)
             head.set(http::field::retry_after, "1");
+        for (const auto &[name, value] : r.headers)
+            head.set(beast::string_view(name.constData(), size_t(name.size())),
+                     beast::string_view(value.constData(), size_t(value.size())));
         head.keep_alive(m_keepAlive);
 
         if (!r.filePath.isEmpty()) {

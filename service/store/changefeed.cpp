@@ -38,7 +38,10 @@ bool Store::followStationChanges(std::function<void(qint64)> changed, std::funct
             QSqlDatabase db = addPostgresConnection(m_path, name);
             QObject::connect(db.driver(), &QSqlDriver::notification, &loop,
                              [&](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
-                                 changed(payload.toLongLong());
+                                 if (payload.toString() == kCatalogueChanged)
+                                     resync();
+                                 else
+                                     changed(payload.toLongLong());
                              });
             bool live = false, wasLive = false, reported = false;
             // Keeps the LISTEN connection up: a dropped one is noticed by
