@@ -52,7 +52,7 @@ int runImportCommand(const QStringList &arguments, const QString &defaultDatabas
                                                        "first (an import refuses while they are there)."));
     parser.addOptions({ dbOpt, replaceOpt });
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("OpenStreetMap or Overpass JSON file."),
-                                 QStringLiteral("FILE..."));
+                                 QStringLiteral("import FILE..."));
     parser.process(arguments);
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
