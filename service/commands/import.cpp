@@ -1,5 +1,9 @@
-#include "importcommand.h"
+// velmora-service import FILE...: the filling stations of OpenStreetMap
+// files into the database.
 
+#include "commands.h"
+#include "console.h"
+#include "database.h"
 #include "demodata.h"
 #include "osmextract.h"
 #include "progress.h"
@@ -12,15 +16,9 @@
 
 #include <cstdio>
 
-namespace velmora {
+namespace velmora::commands {
 
 namespace {
-
-int fail(const QString &message)
-{
-    std::fprintf(stderr, "velmora-service import: %s\n", qPrintable(message));
-    return 1;
-}
 
 QString dataAge(qint64 timestamp)
 {
@@ -32,7 +30,7 @@ QString dataAge(qint64 timestamp)
 
 } // namespace
 
-int runImportCommand(const QStringList &arguments, const QString &defaultDatabase)
+int import(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -45,21 +43,25 @@ int runImportCommand(const QStringList &arguments, const QString &defaultDatabas
             "(https://www.openstreetmap.org/copyright); the service credits it in every reply."));
     parser.addHelpOption();
     const QCommandLineOption dbOpt(QStringLiteral("db"),
-                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI."),
-                                   QStringLiteral("PATH|URI"), defaultDatabase);
+                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI; "
+                                                  "default: the packaged service's when run as root or as its "
+                                                  "account, else your own."),
+                                   QStringLiteral("PATH|URI"));
     const QCommandLineOption replaceOpt(QStringLiteral("replace-demo"),
                                         QStringLiteral("Delete the demo stations, their prices and the demo account "
                                                        "first (an import refuses while they are there)."));
     parser.addOptions({ dbOpt, replaceOpt });
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("OpenStreetMap or Overpass JSON file."),
-                                 QStringLiteral("import FILE..."));
+                                 QStringLiteral("FILE..."));
     parser.process(arguments);
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty())
         return fail(QStringLiteral("no file named; see --help"));
 
-    Store store(parser.value(dbOpt));
-    QString error;
+    QString location, error;
+    if (!resolveDatabase(parser.value(dbOpt), &location, &error))
+        return fail(error);
+    Store store(location);
     if (!store.open(&error))
         return fail(error);
     // A new database gets the counties (and no demo stations or account).
@@ -106,4 +108,4 @@ int runImportCommand(const QStringList &arguments, const QString &defaultDatabas
     return 0;
 }
 
-} // namespace velmora
+} // namespace velmora::commands
