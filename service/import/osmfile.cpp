@@ -266,6 +266,28 @@ qint64 headerTime(const osmium::io::Header &header)
     return 0;
 }
 
+// An Overpass API reply in XML names the time of its data in
+// <meta osm_base="..."/> near the top, which libosmium does not read.
+qint64 overpassBaseTime(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray head = file.read(4096);
+    const qsizetype at = head.indexOf("osm_base=\"");
+    if (at < 0 || !head.trimmed().startsWith('<'))
+        return 0;
+    const qsizetype from = at + qsizetype(sizeof("osm_base=\"")) - 1;
+    const qsizetype to = head.indexOf('"', from);
+    if (to < 0)
+        return 0;
+    try {
+        return osmium::Timestamp(head.mid(from, to - from).toStdString()).seconds_since_epoch();
+    } catch (const std::exception &) {
+        return 0;
+    }
+}
+
 } // namespace
 
 bool assembleOutline(const QString &name, const QString &nameEn, const std::vector<OutlineWay> &ways,
@@ -351,7 +373,9 @@ bool readOsmFile(const QString &path, OsmExtract &extract, ImportProgress &progr
         progress.pass("nodes and ways");
         Collector collector(std::move(needed.ids), extract, progress);
         osmium::io::Reader reader(file, osmium::osm_entity_bits::node | osmium::osm_entity_bits::way);
-        const qint64 stamped = headerTime(reader.header());
+        qint64 stamped = headerTime(reader.header());
+        if (!stamped)
+            stamped = overpassBaseTime(path);
         osmium::apply(reader, collector, outlines.handler());
         reader.close();
         // A few dozen counties and stations: their areas stay in one buffer.

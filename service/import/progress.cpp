@@ -55,6 +55,9 @@ void ImportProgress::print()
 
 void ImportProgress::finish()
 {
+    // The last figures, whenever the line was last drawn.
+    if (m_live)
+        print();
     if (m_lineOpen) {
         std::fputc('\n', m_out);
         std::fflush(m_out);

@@ -25,7 +25,8 @@ public:
     void station() { ++m_stations; }
     // A new pass over the input begins (the element counts start again).
     void pass(const char *what);
-    // Ends the status line so the next output starts on a line of its own.
+    // Shows the final figures and ends the status line, so the next output
+    // starts on a line of its own.
     void finish();
 
     long long nodes() const { return m_nodes; }

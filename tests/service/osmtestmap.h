@@ -69,7 +69,9 @@ public:
         relation(id, members, tags);
     }
 
-    bool writeXml(const QString &path, const QString &timestamp = QString()) const
+    // With a timestamp on every object, or (overpassBase) none on them
+    // and the time of the data in <meta osm_base> as the Overpass API does.
+    bool writeXml(const QString &path, const QString &timestamp = QString(), bool overpassBase = false) const
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
@@ -78,11 +80,15 @@ public:
         w.writeStartDocument();
         w.writeStartElement("osm");
         w.writeAttribute("version", "0.6");
+        if (overpassBase) {
+            w.writeEmptyElement("meta");
+            w.writeAttribute("osm_base", timestamp);
+        }
         auto start = [&](const char *element, qint64 id) {
             w.writeStartElement(element);
             w.writeAttribute("id", QString::number(id));
             w.writeAttribute("version", "1");
-            if (!timestamp.isEmpty())
+            if (!timestamp.isEmpty() && !overpassBase)
                 w.writeAttribute("timestamp", timestamp);
         };
         auto tags = [&](const Tags &list) {

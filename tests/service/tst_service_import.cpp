@@ -6,6 +6,8 @@
 
 #include "support/postgresserver.h"
 
+#include "progress.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -105,12 +107,14 @@ private slots:
     void reimportKeepsWhatUsersMade();
     void demoStationsAreReplacedOnlyWhenAsked();
     void runningServiceSeesTheImport();
+    void progressLineAtMostOnceASecond();
 };
 
 void tst_service_import::everyFormatPlacesEachStation_data()
 {
     QTest::addColumn<QString>("format");
     QTest::newRow("xml") << "osm";
+    QTest::newRow("overpass xml") << "overpass.osm";
     QTest::newRow("xml.gz") << "osm.gz";
     QTest::newRow("pbf") << "osm.pbf";
     QTest::newRow("overpass json") << "json";
@@ -123,7 +127,9 @@ void tst_service_import::everyFormatPlacesEachStation()
     const QString xml = f.dir.filePath("map.osm");
     QVERIFY(irelandMap().writeXml(xml, "2026-11-30T08:00:00Z"));
     QString file = f.dir.filePath("map." + format);
-    if (format == "json") {
+    if (format == "overpass.osm") {
+        QVERIFY(irelandMap().writeXml(file, "2026-11-30T08:00:00Z", true));
+    } else if (format == "json") {
         QVERIFY(irelandMap().writeOverpassJson(file, "2026-11-30T08:00:00Z"));
     } else if (format != "osm") {
         const QString osmium = QStandardPaths::findExecutable("osmium");
@@ -257,6 +263,34 @@ void tst_service_import::runningServiceSeesTheImport()
     // Told through the change feed; no restart, no reload by hand.
     QTRY_COMPARE_WITH_TIMEOUT(elements(service.handle(nearby).body, "station").size(), 1, 20000);
     QVERIFY(service.handle(nearby).headers.size() == 1);
+}
+
+void tst_service_import::progressLineAtMostOnceASecond()
+{
+    std::FILE *out = std::tmpfile();
+    QVERIFY(out);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        velmora::ImportProgress progress(out, true);
+        progress.pass("nodes");
+        constexpr int kNodes = 5000000;
+        for (int i = 0; i < kNodes; ++i)
+            progress.node();
+        progress.station();
+        progress.finish();
+    }
+    const qint64 elapsedMs = clock.elapsed();
+    std::rewind(out);
+    QByteArray text(1 << 16, '\0');
+    text.truncate(qsizetype(std::fread(text.data(), 1, size_t(text.size()), out)));
+    std::fclose(out);
+    // One line at the start of the pass, one at the end, and in between
+    // no more than one a second however fast the elements come.
+    const qsizetype lines = text.count('\r');
+    QVERIFY2(lines >= 2 && lines <= 2 + elapsedMs / 1000, text.constData());
+    QVERIFY(text.endsWith("\n"));
+    QVERIFY2(text.contains("nodes: 5000000 nodes, 0 ways, 0 relations, 1 stations"), text.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_service_import)
