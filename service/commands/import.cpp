@@ -42,11 +42,7 @@ int import(const QStringList &arguments)
             "files are retired. Map data \u00a9 OpenStreetMap contributors, under the ODbL "
             "(https://www.openstreetmap.org/copyright); the service credits it in every reply."));
     parser.addHelpOption();
-    const QCommandLineOption dbOpt(QStringLiteral("db"),
-                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI; "
-                                                  "default: the packaged service's when run as root or as its "
-                                                  "account, else your own."),
-                                   QStringLiteral("PATH|URI"));
+    const QCommandLineOption dbOpt = databaseOption();
     const QCommandLineOption replaceOpt(QStringLiteral("replace-demo"),
                                         QStringLiteral("Delete the demo stations, their prices and the demo account "
                                                        "first (an import refuses while they are there)."));
