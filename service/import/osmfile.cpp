@@ -92,7 +92,6 @@ class OutlineManager
 {
 public:
     std::vector<object_id_type> memberWays;
-    std::vector<osmium::memory::Buffer> areas;
 
     bool new_relation(const osmium::Relation &relation)
     {
