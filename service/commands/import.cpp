@@ -101,6 +101,12 @@ int import(const QStringList &arguments)
                 counts.updated, counts.returned, counts.unchanged, counts.retired);
     std::printf("Skipped %d: %d outside the State, %d repeated in another file\n",
                 plan.outsideState + plan.repeated, plan.outsideState, plan.repeated);
+    // A boundary missing from the files (a clipped extract, a broken
+    // relation) would otherwise pass for stations across the border.
+    if (!plan.withoutBoundary.isEmpty())
+        std::printf("No boundary in the files for %lld counties: %s\n",
+                    static_cast<long long>(plan.withoutBoundary.size()),
+                    qPrintable(plan.withoutBoundary.join(QStringLiteral(", "))));
     return 0;
 }
 

@@ -108,6 +108,16 @@ CountyMap::CountyMap(const std::vector<OsmBoundary> &boundaries, const QStringLi
     }
 }
 
+QStringList CountyMap::covered() const
+{
+    QStringList out;
+    for (const Shape &shape : m_shapes) {
+        if (!out.contains(shape.county))
+            out << shape.county;
+    }
+    return out;
+}
+
 QString CountyMap::countyAt(GeoPoint p) const
 {
     const Shape *best = nullptr;

@@ -28,6 +28,8 @@ public:
     // the smallest holding the point decides.
     QString countyAt(GeoPoint point) const;
     bool isEmpty() const { return m_shapes.empty(); }
+    // The counties of the list that have a shape.
+    QStringList covered() const;
 
 private:
     struct Shape

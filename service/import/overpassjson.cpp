@@ -66,7 +66,8 @@ void takeBoundary(const QJsonObject &element, const QJsonObject &tags, OsmExtrac
         const QString role = member.value(QLatin1String("role")).toString();
         if (role != QLatin1String("outer") && role != QLatin1String("inner") && !role.isEmpty())
             continue;
-        ways.push_back({ role != QLatin1String("inner"), geometryOf(member.value(QLatin1String("geometry")).toArray()) });
+        const QJsonArray geometry = member.value(QLatin1String("geometry")).toArray();
+        ways.push_back({ role != QLatin1String("inner"), geometryOf(geometry) });
     }
     assembleOutline(tags.value(QLatin1String("name")).toString(), tags.value(QLatin1String("name:en")).toString(),
                     ways, extract);
@@ -125,7 +126,8 @@ bool readOverpassJson(const QString &path, OsmExtract &extract, ImportProgress &
             progress.station();
             continue;
         }
-        if (type == QLatin1String("relation") && tags.value(QLatin1String("boundary")) == QLatin1String("administrative")
+        if (type == QLatin1String("relation")
+            && tags.value(QLatin1String("boundary")) == QLatin1String("administrative")
             && tags.value(QLatin1String("admin_level")) == QLatin1String("6")) {
             takeBoundary(element, tags, extract);
             continue;
@@ -137,7 +139,8 @@ bool readOverpassJson(const QString &path, OsmExtract &extract, ImportProgress &
             && (place == QLatin1String("city") || place == QLatin1String("town") || place == QLatin1String("village")))
             extract.places.push_back({ name, at });
     }
-    const QString base = root.value(QLatin1String("osm3s")).toObject().value(QLatin1String("timestamp_osm_base")).toString();
+    const QJsonObject about = root.value(QLatin1String("osm3s")).toObject();
+    const QString base = about.value(QLatin1String("timestamp_osm_base")).toString();
     const QDateTime stamp = QDateTime::fromString(base, Qt::ISODate);
     if (stamp.isValid())
         extract.timestamp = std::max(extract.timestamp, stamp.toSecsSinceEpoch());

@@ -85,6 +85,11 @@ StationPlan planStations(const OsmExtract &extract, const QStringList &counties)
     const CountyMap map(extract.counties, counties);
     const PlaceFinder places(extract.places, map);
     StationPlan plan;
+    const QStringList covered = map.covered();
+    for (const QString &county : counties) {
+        if (!covered.contains(county))
+            plan.withoutBoundary << county;
+    }
     QSet<QPair<char, qint64>> seen;
     // The last file named wins for an element in two of them.
     for (auto it = extract.stations.rbegin(); it != extract.stations.rend(); ++it) {

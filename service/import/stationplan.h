@@ -16,6 +16,9 @@ struct StationPlan
     QList<ImportedStation> stations;
     int outsideState = 0;  // in no county of the list: across the border, at sea
     int repeated = 0;      // the same element again (in a second file)
+    // Counties of the list the files hold no boundary for: their stations
+    // were counted as outside the State.
+    QStringList withoutBoundary;
 };
 
 StationPlan planStations(const OsmExtract &extract, const QStringList &counties);
