@@ -236,11 +236,12 @@ void TestServiceCatalogue::schemaIsCreatedAndMigrated()
     // Wind the file back to the first schema step, then see it migrated.
     openAndRun({ "DROP TABLE imports", "DROP INDEX stations_osm", "ALTER TABLE stations DROP COLUMN retired",
                  "ALTER TABLE stations DROP COLUMN osm_id", "ALTER TABLE stations DROP COLUMN osm_type",
-                 "DROP INDEX price_reports_station", "ALTER TABLE watchlist DROP COLUMN added_at",
-                 "PRAGMA user_version = 1", "PRAGMA journal_mode" });
+                 "DROP TABLE store_changes", "DROP INDEX price_reports_station",
+                 "ALTER TABLE watchlist DROP COLUMN added_at", "PRAGMA user_version = 1", "PRAGMA journal_mode" });
     QCOMPARE(answer, QStringLiteral("wal"));
-    openAndRun({ "SELECT added_at FROM watchlist", "SELECT osm_type, osm_id, retired FROM stations",
-                 "SELECT data_time FROM imports", "PRAGMA user_version = 99" });
+    openAndRun({ "SELECT added_at FROM watchlist", "SELECT counter FROM store_changes",
+                 "SELECT osm_type, osm_id, retired FROM stations", "SELECT data_time FROM imports",
+                 "PRAGMA user_version = 99" });
     // A file written by a newer program is left alone.
     velmora::Store store(path);
     QString error;

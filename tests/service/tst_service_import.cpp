@@ -124,6 +124,7 @@ private slots:
     void everyFormatPlacesEachStation();
     void reimportKeepsWhatUsersMade();
     void demoStationsAreReplacedOnlyWhenAsked();
+    void runningServiceSeesTheImport_data();
     void runningServiceSeesTheImport();
     void progressLineAtMostOnceASecond();
 };
@@ -261,23 +262,36 @@ void tst_service_import::demoStationsAreReplacedOnlyWhenAsked()
     QCOMPARE(f.scalar("SELECT COUNT(*) FROM stations"), QString("6"));
 }
 
+void tst_service_import::runningServiceSeesTheImport_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
+
 void tst_service_import::runningServiceSeesTheImport()
 {
-    if (TestSupport::PostgresServer::binDir().isEmpty())
+    QFETCH(bool, postgres);
+    if (postgres && TestSupport::PostgresServer::binDir().isEmpty())
         QSKIP("PostgreSQL (initdb, pg_ctl) is not installed");
     TestSupport::PostgresServer server;
-    QVERIFY2(server.start() && server.createDatabase("velmora"), qPrintable(server.errorText()));
+    QTemporaryDir dir;
+    QString db = dir.filePath("velmora.sqlite");
+    if (postgres) {
+        QVERIFY2(server.start() && server.createDatabase("velmora"), qPrintable(server.errorText()));
+        db = server.uri("velmora");
+    }
     ServiceProcess service;
-    QVERIFY2(service.start(server.uri("velmora"), 0, { "--demo-stations", "0" }), qPrintable(service.errorText()));
+    QVERIFY2(service.start(db, 0, { "--demo-stations", "0" }), qPrintable(service.errorText()));
     const QByteArray nearby = "/api/nokiaApp/getNearbyStations.php?latitude=53.345&longitude=-6.27&maxDistance=5";
     QByteArray reply = httpGet(service.port(), nearby);
     QVERIFY2(reply.startsWith("HTTP/1.1 200 ") && !reply.contains("<station "), reply.constData());
     QVERIFY(!reply.contains("X-Data-Credit"));
 
-    QTemporaryDir dir;
     QVERIFY(irelandMap().writeXml(dir.filePath("map.osm")));
-    QCOMPARE(runImport(server.uri("velmora"), { dir.filePath("map.osm") }).exitCode, 0);
-    // Told through the change feed; no restart, no reload by hand.
+    QCOMPARE(runImport(db, { dir.filePath("map.osm") }).exitCode, 0);
+    // Told through the change feed (PostgreSQL's notifications, SQLite's
+    // change counter); no restart, no reload by hand.
     QTRY_VERIFY_WITH_TIMEOUT((reply = httpGet(service.port(), nearby)).contains("<station "), 20000);
     QVERIFY2(reply.contains("\r\nX-Data-Credit: \u00a9 OpenStreetMap contributors, ODbL "
                             "https://www.openstreetmap.org/copyright\r\n"),
