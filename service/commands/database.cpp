@@ -97,4 +97,13 @@ bool openDatabase(Store &store, QString *error)
     return true;
 }
 
+QCommandLineOption databaseOption()
+{
+    return QCommandLineOption(QStringLiteral("db"),
+                              QStringLiteral("Database file (SQLite), or a postgresql:// connection URI; default: "
+                                             "the packaged service's when run as root or as its account, else your "
+                                             "own."),
+                              QStringLiteral("PATH|URI"));
+}
+
 } // namespace velmora::commands

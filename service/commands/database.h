@@ -1,6 +1,7 @@
 #ifndef VELMORA_SERVICE_COMMANDS_DATABASE_H
 #define VELMORA_SERVICE_COMMANDS_DATABASE_H
 
+#include <QCommandLineOption>
 #include <QString>
 
 namespace velmora {
@@ -44,6 +45,10 @@ bool resolveDatabase(const QString &dbOption, QString *location, QString *error)
 // Unicode NFC; accounts whose names collapse onto one are left alone and
 // reported on stderr, for the administrator to sort out.
 bool openDatabase(Store &store, QString *error);
+
+// The --db option of the commands that change the database, with the
+// default above in its help text.
+QCommandLineOption databaseOption();
 
 } // namespace velmora::commands
 
