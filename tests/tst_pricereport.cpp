@@ -127,7 +127,7 @@ void TstPriceReport::refusedConnectionRaisesNoDialog()
     QTest::mouseRelease(m_w->ui()->savePetrolButton, Qt::LeftButton);
 
     QTRY_COMPARE(failure, QNetworkReply::ConnectionRefusedError);
-    QTest::qWait(100);
+    QTRY_VERIFY(TestSupport::requestsSettled(*m_w->window));
     QCOMPARE(m_w->modals.count(), 0);
     QVERIFY(!m_w->window->errorDialogOpen);
     // The report can be sent again; the other fuel's button is untouched.

@@ -121,8 +121,9 @@ void TstStartup::startTab()
         QCOMPARE(nearby.queryValue(QStringLiteral("latitude")), QStringLiteral("53.3498"));
         QCOMPARE(nearby.queryValue(QStringLiteral("longitude")), QStringLiteral("-6.2603"));
     }
-    // Nothing more is asked for once the window shows.
-    QTest::qWait(100);
+    // Nothing more is asked for once the window shows: every request it
+    // sent is answered and handled, and the server saw only those.
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::requestsSettled(w), 10000);
     QCOMPARE(env->server.requestCount(), int(paths.size()) + (gps ? 1 : 0));
 }
 
