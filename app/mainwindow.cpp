@@ -21,7 +21,6 @@ MainWindow::MainWindow(QWidget *parent)
       lastLongitude(NoFix),
       lastLatitude(NoFix)
 {
-    startDecodingTabImages();
     currentStationId = QString();
     errorDialogOpen = false;
 

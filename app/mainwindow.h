@@ -130,9 +130,6 @@ private:
     // settings
     void restoreWindowGeometry();
     void keepWindowGeometry();
-    // layout
-    static int tabIconSide(int longSide);
-    void startDecodingTabImages();
 
 public:
     Ui_MainWindow *ui;

@@ -105,7 +105,7 @@ QStringList TestCluster::column(const QString &sql)
 void TestCluster::initTestCase()
 {
     if (PostgresServer::binDir().isEmpty())
-        QSKIP("PostgreSQL server programs (initdb, pg_ctl) not found: install postgresql-15 to run these tests");
+        QSKIP("PostgreSQL server programs (initdb, pg_ctl) not found: install postgresql to run these tests");
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         QSKIP("Qt's PostgreSQL driver (QPSQL) not found: install libqt6sql6-psql to run these tests");
     connect(&m_net, &QNetworkAccessManager::finished, this,
