@@ -32,6 +32,7 @@ bool Service::reloadCatalogue() const
         return false;
     m_catalogue.replace(*stations);
     m_staleStations.clear(); // all read again just now
+    m_creditsMap = m_store.mapDataTime().has_value();
     return true;
 }
 

@@ -83,6 +83,18 @@ Service::~Service()
 
 Response Service::handle(const Request &request) const
 {
+    bool stationList = false;
+    Response r = answer(request, &stationList);
+    if (!m_creditsMap.load())
+        return r;
+    r.headers.append({ QByteArray(kMapCreditHeader), QByteArray(kMapCredit) });
+    if (stationList)
+        r.body = withCreditComment(r.body);
+    return r;
+}
+
+Response Service::answer(const Request &request, bool *stationList) const
+{
     using Handler = Response (Service::*)(const Request &) const;
     static const QList<QPair<QString, Handler>> api = {
         { QStringLiteral("getCounties.php"), &Service::counties },
@@ -99,6 +111,8 @@ Response Service::handle(const Request &request) const
         for (const auto &entry : api) {
             if (entry.first != op)
                 continue;
+            *stationList = entry.first.startsWith(QLatin1String("getStation"))
+                    || entry.first == QLatin1String("getNearbyStations.php");
             // A request with a control character anywhere in its query is
             // answered as if it had no parameters: the operation's own
             // refusal (an empty document or ERROR), nothing stored.
