@@ -3,7 +3,6 @@
 #include "app/constants.h"
 #include "net/catalogue.h"
 #include "platform/screen.h"
-#include "resources/bundleimages.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -22,10 +21,6 @@ MainWindow::MainWindow(QWidget *parent)
       lastLongitude(NoFix),
       lastLatitude(NoFix)
 {
-    // The tab bar's images are on every first screen: they are decoded on
-    // another core while the window is built.
-    BundleImages::prefetch({QStringLiteral(":/Ireland"), QStringLiteral(":/icon/satellite.png"),
-                            QStringLiteral(":/star"), QStringLiteral(":/icon/settings.png")});
     currentStationId = QString();
     errorDialogOpen = false;
 

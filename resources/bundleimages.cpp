@@ -16,11 +16,6 @@
 #include <QPixmap>
 #include <QtPlugin>
 
-#include <future>
-#include <memory>
-#include <thread>
-#include <vector>
-
 namespace {
 
 // Whether icons made from now on decode lazily (BundleImages::setLazy).
@@ -36,28 +31,11 @@ struct BundleImage
     QByteArray format;
     QSize storedSize;
     bool decoded = false;
-    // A decode started ahead (BundleImages::prefetch), until the first paint
-    // takes it.
-    std::shared_ptr<std::future<QImage>> prefetched;
     QPixmap pixmap;
     int decodes = 0;
 };
 
 using ImageStore = QHash<QString, BundleImage>;
-
-// The thread of the decodes started ahead, joined when the process ends (an
-// exit() while it runs then waits for it) and before the images go.
-struct JoinedThread
-{
-    std::thread thread;
-    void join()
-    {
-        if (thread.joinable())
-            thread.join();
-    }
-    ~JoinedThread() { join(); }
-};
-JoinedThread prefetchThread;
 
 // The images live as long as the application object: pixmaps must not
 // outlive it.
@@ -66,10 +44,7 @@ ImageStore &store()
     static ImageStore images;
     static bool cleanupRegistered = false;
     if (!cleanupRegistered && QCoreApplication::instance()) {
-        qAddPostRoutine([] {
-            prefetchThread.join();
-            store().clear();
-        });
+        qAddPostRoutine([] { store().clear(); });
         cleanupRegistered = true;
     }
     return images;
@@ -106,21 +81,14 @@ BundleImage &headerOf(const QString &path)
     return image;
 }
 
-QImage decodedImage(const QString &path, const QByteArray &format)
-{
-    QImageReader reader(path, format);
-    reader.setAutoDetectImageFormat(format.isEmpty());
-    return reader.read();
-}
-
 // The decoded image, shared by every icon of the path.
 QPixmap decodedPixmap(const QString &path)
 {
     BundleImage &image = headerOf(path);
     if (!image.decoded) {
-        image.pixmap = QPixmap::fromImage(image.prefetched ? image.prefetched->get()
-                                                           : decodedImage(path, image.format));
-        image.prefetched.reset();
+        QImageReader reader(path, image.format);
+        reader.setAutoDetectImageFormat(image.format.isEmpty());
+        image.pixmap = QPixmap::fromImage(reader.read());
         image.decoded = true;
         ++image.decodes;
     }
@@ -272,36 +240,6 @@ QIcon icon(const QString &path)
 void setLazy(bool on)
 {
     lazyIcons = on;
-}
-
-void prefetch(const QStringList &paths)
-{
-    if (!lazyIcons)
-        return;
-    prefetchThread.join();
-    struct Job
-    {
-        std::promise<QImage> promise;
-        QString path;
-        QByteArray format;
-    };
-    std::vector<Job> jobs;
-    for (const QString &path : paths) {
-        BundleImage &image = headerOf(path);
-        if (image.decoded || image.prefetched || image.format.isEmpty())
-            continue;
-        Job job{{}, path, image.format};
-        image.prefetched = std::make_shared<std::future<QImage>>(job.promise.get_future());
-        jobs.push_back(std::move(job));
-    }
-    if (jobs.empty())
-        return;
-    // One thread decodes them in turn, so that the window's construction
-    // keeps a core of its own on a two-core machine.
-    prefetchThread.thread = std::thread([jobs = std::move(jobs)]() mutable {
-        for (Job &job : jobs)
-            job.promise.set_value(decodedImage(job.path, job.format));
-    });
 }
 
 int decodeCount(const QString &path)

@@ -3,7 +3,6 @@
 
 #include <QIcon>
 #include <QString>
-#include <QStringList>
 
 // Icons of the images compiled into the program (":/..." paths). Qt's own
 // icon engine decodes an image file as soon as an icon is made from it, and
@@ -24,11 +23,6 @@ namespace BundleImages {
 // suffix (most bundle paths) that costs about as much as decoding a small
 // image, which matters for icons made once per table row.
 QIcon icon(const QString &path);
-
-// Starts decoding the images at `paths` on another thread, for icons the
-// first screen paints: their first paint takes the decoded image instead of
-// decoding it. Does nothing while icons are not lazy.
-void prefetch(const QStringList &paths);
 
 // Whether icons of bundle paths decode on first paint (the default). When
 // off, new icons use Qt's own engine and decode at once; tests compare the

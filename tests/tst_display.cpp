@@ -101,15 +101,6 @@ void tst_Display::imagesDecodedWhenShownLookTheSame()
         QCOMPARE(BundleImages::decodeCount(path), 1);
     }
 
-    // An image decoded ahead paints as Qt's own engine paints it, and is
-    // decoded once.
-    BundleImages::prefetch({QStringLiteral(":/Back")});
-    BundleImages::setLazy(false);
-    const QIcon ownBack(QStringLiteral(":/Back"));
-    BundleImages::setLazy(true);
-    QCOMPARE(QIcon(QStringLiteral(":/Back")).pixmap(40).toImage(), ownBack.pixmap(40).toImage());
-    QCOMPARE(BundleImages::decodeCount(":/Back"), 1);
-
     // Files added after the first, and a first file of a given size, go to
     // Qt's engine (with the decoded image).
     const auto severalFiles = [] {
