@@ -11,6 +11,7 @@ VELMORA_PACKAGES=(
     libqt6sql6-sqlite libboost1.74-dev libsystemd-dev
     libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
     libqt6sql6-psql postgresql-15 nginx-light
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libsecret-tools xdotool
 )
 
 velmora_install_packages() {
