@@ -1,43 +1,25 @@
 // velmora-service: the command line. Everything that decides an answer
-// lives in velmora_service_core, the HTTP layer in HttpServer; this file
-// parses the options, opens the database and starts serving.
+// lives in velmora_service_core, the HTTP layer in HttpServer; each command
+// has a file of its own in commands/, and this one only picks it.
 
-#include "demodata.h"
-#include "httpserver.h"
-#include "service.h"
-#include "store.h"
+#include "commands.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
 
 #include <csignal>
-#include <cstdio>
-
-#include <systemd/sd-daemon.h>
+#include <cstring>
 
 namespace {
 
-int fail(const QString &message)
+struct Command
 {
-    std::fprintf(stderr, "velmora-service: %s\n", qPrintable(message));
-    return 1;
-}
+    const char *name;
+    int (*run)(const QStringList &arguments);
+};
 
-// A listening socket handed over by the service manager (socket
-// activation): the descriptor when exactly one was passed to this process,
-// else -1. The variables are removed so children do not see them.
-int inheritedListener()
-{
-    const int count = sd_listen_fds(1);
-    if (count == 1)
-        return SD_LISTEN_FDS_START;
-    if (count > 1)
-        std::fprintf(stderr, "velmora-service: %d sockets passed, expected one; binding my own\n", count);
-    return -1;
-}
+const Command Commands[] = {
+    { "user", velmora::commands::user },
+};
 
 } // namespace
 
@@ -49,137 +31,16 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Orvane Software"));
     QCoreApplication::setApplicationName(QStringLiteral("velmora-service"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-            "Velmora web service: station catalogue, prices, watch lists and the update check."));
-    parser.addHelpOption();
-    const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
-                                       QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
-                                     QStringLiteral("N"), QStringLiteral("8642"));
-    const QCommandLineOption dbOpt(QStringLiteral("db"),
-                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI."),
-                                   QStringLiteral("PATH|URI"));
-    const QCommandLineOption addUserOpt(
-            QStringLiteral("add-user"),
-            QStringLiteral("Create the account NAME (or set its password) with the password given as the "
-                           "next argument, then exit."),
-            QStringLiteral("NAME"));
-    const QCommandLineOption latestOpt(QStringLiteral("latest-version"),
-                                       QStringLiteral("Version the update check announces."),
-                                       QStringLiteral("V"), velmora::ServiceConfig().latestVersion);
-    const QCommandLineOption messageOpt(QStringLiteral("version-message"),
-                                        QStringLiteral("Message the update check sends along."),
-                                        QStringLiteral("TEXT"));
-    const QCommandLineOption debOpt(QStringLiteral("deb"), QStringLiteral("Package file served as /velmora/velmora.deb."),
-                                    QStringLiteral("PATH"));
-    const QCommandLineOption demoOpt(QStringLiteral("demo-stations"),
-                                     QStringLiteral("Number of stations when creating the demo data."),
-                                     QStringLiteral("N"), QString::number(velmora::kDefaultDemoStations));
-    const QCommandLineOption iterOpt(QStringLiteral("hash-iterations"),
-                                     QStringLiteral("PBKDF2 iterations for accounts created by this run."),
-                                     QStringLiteral("N"), QString::number(velmora::kDefaultHashIterations));
-    const QCommandLineOption minPriceOpt(QStringLiteral("min-price"),
-                                         QStringLiteral("Lowest price report accepted, cents a litre."),
-                                         QStringLiteral("CENTS"), QStringLiteral("50"));
-    const QCommandLineOption maxPriceOpt(QStringLiteral("max-price"),
-                                         QStringLiteral("Highest price report accepted, cents a litre."),
-                                         QStringLiteral("CENTS"), QStringLiteral("400"));
-    const QCommandLineOption failuresOpt(
-            QStringLiteral("failed-logins-per-minute"),
-            QStringLiteral("Failed logins allowed per client address and minute before its logins are refused "
-                           "unchecked; 0: no limit."),
-            QStringLiteral("N"), QStringLiteral("10"));
-    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt, failuresOpt });
-    parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
-                                 QStringLiteral("[PASSWORD]"));
-    parser.process(app);
-
-    bool ok = false;
-    const int port = parser.value(portOpt).toInt(&ok);
-    if (!ok || port < 0 || port > 65535)
-        return fail(QStringLiteral("invalid port %1").arg(parser.value(portOpt)));
-    const int demoStations = parser.value(demoOpt).toInt(&ok);
-    if (!ok || demoStations < 0 || demoStations > 5000000)
-        return fail(QStringLiteral("invalid station count %1").arg(parser.value(demoOpt)));
-    const int iterations = parser.value(iterOpt).toInt(&ok);
-    if (!ok || iterations < 1)
-        return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
-
-    const int failuresPerMinute = parser.value(failuresOpt).toInt(&ok);
-    if (!ok || failuresPerMinute < 0)
-        return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(failuresOpt)));
-    const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
-    if (!ok || !(minPrice > 0) || minPrice > 100000)
-        return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
-    const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
-    if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
-        return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
-    // A package that is not there would only show up as a 404 for every
-    // client asking for the update.
-    const QString debPath = parser.value(debOpt);
-    if (parser.isSet(debOpt) && !(QFileInfo(debPath).isFile() && QFileInfo(debPath).isReadable()))
-        return fail(QStringLiteral("--deb %1 is not a readable file").arg(debPath));
-
-    QString dbPath = parser.value(dbOpt);
-    if (dbPath.isEmpty()) {
-        const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        if (dir.isEmpty())
-            return fail(QStringLiteral("no data directory; pass --db PATH"));
-        dbPath = QDir(dir).filePath(QStringLiteral("velmora.sqlite"));
+    QStringList arguments = QCoreApplication::arguments();
+    if (argc > 1) {
+        for (const Command &command : Commands) {
+            if (std::strcmp(argv[1], command.name) == 0) {
+                arguments.removeAt(1);
+                arguments[0] += QLatin1Char(' ') + QLatin1String(command.name);
+                return command.run(arguments);
+            }
+        }
     }
-
-    velmora::ServiceConfig config;
-    config.latestVersion = parser.value(latestOpt);
-    config.versionMessage = parser.value(messageOpt);
-    config.debPath = debPath;
-    config.hashIterations = iterations;
-    config.minPrice = minPrice;
-    config.maxPrice = maxPrice;
-    config.failedLoginsPerMinute = failuresPerMinute;
-
-    velmora::Store store(dbPath);
-    QString error;
-    if (!store.open(&error))
-        return fail(error);
-    const velmora::Service service(store, config);
-    if (!velmora::populateDemoData(store, service, demoStations, velmora::kDemoSeed, &error))
-        return fail(error);
-
-    if (parser.isSet(addUserOpt)) {
-        const QString name = parser.value(addUserOpt);
-        const QStringList rest = parser.positionalArguments();
-        if (name.isEmpty() || rest.size() != 1)
-            return fail(QStringLiteral("--add-user needs a NAME and a PASSWORD"));
-        if (!service.setUser(name, rest.first()))
-            return fail(QStringLiteral("could not store the account %1").arg(name));
-        std::printf("User %s stored in %s\n", qPrintable(name), qPrintable(store.displayName()));
-        return 0;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
-    if (!service.startCatalogue(&error))
-        return fail(error);
-
-    velmora::HttpServer server(service);
-    const int inherited = inheritedListener();
-    if (inherited >= 0) {
-        if (!server.adopt(inherited, &error))
-            return fail(error);
-    } else if (!server.listen(parser.value(listenOpt).toStdString(), quint16(port), &error)) {
-        return fail(error);
-    }
-    std::printf("Listening on %s:%d\n", server.localAddress().c_str(), int(server.localPort()));
-    std::fflush(stdout);
-    std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(store.displayName()),
-                 static_cast<long long>(store.stationCount()));
-    if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
-        std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "
-                             "account demo / demo exists: anyone can report prices with it\n",
-                     server.localAddress().c_str());
-
-    server.run();
-    std::fprintf(stderr, "velmora-service: stopped\n");
-    return 0;
+    // No command: serve, as the program always did.
+    return velmora::commands::serve(arguments);
 }

@@ -66,7 +66,7 @@ public:
     void run();
     void stop();
 
-    struct Impl; // the sockets and threads, inside httpserver.cpp
+    struct Impl; // the sockets, threads and connection registry (serverstate.h)
 
 private:
     std::unique_ptr<Impl> d;

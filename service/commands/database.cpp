@@ -1,0 +1,73 @@
+#include "database.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace velmora::commands {
+
+namespace {
+
+QString userDataDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+bool becomeServiceAccount(QString *error)
+{
+    const passwd *account = getpwnam(ServiceAccount);
+    if (!account) {
+        *error = QStringLiteral("the account %1 is gone").arg(QLatin1String(ServiceAccount));
+        return false;
+    }
+    // Group first: once the user id is dropped, the groups can no longer be
+    // changed.
+    if (initgroups(account->pw_name, account->pw_gid) != 0 || setgid(account->pw_gid) != 0
+        || setuid(account->pw_uid) != 0) {
+        *error = QStringLiteral("cannot act as %1: %2")
+                         .arg(QLatin1String(ServiceAccount), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DatabaseChoice chooseDatabase(long uid, long serviceUid, const QString &userDataDir)
+{
+    if (serviceUid >= 0 && (uid == 0 || uid == serviceUid))
+        return { QString::fromLatin1(ServiceDatabase), true };
+    if (userDataDir.isEmpty())
+        return {};
+    return { QDir(userDataDir).filePath(QStringLiteral("velmora.sqlite")), false };
+}
+
+DatabaseChoice defaultDatabase()
+{
+    const passwd *account = getpwnam(ServiceAccount);
+    return chooseDatabase(long(geteuid()), account ? long(account->pw_uid) : -1, userDataDirectory());
+}
+
+bool resolveDatabase(const QString &dbOption, QString *location, QString *error)
+{
+    if (!dbOption.isEmpty()) {
+        *location = dbOption;
+        return true;
+    }
+    const DatabaseChoice choice = defaultDatabase();
+    if (choice.location.isEmpty()) {
+        *error = QStringLiteral("no data directory; pass --db PATH");
+        return false;
+    }
+    if (choice.serviceDatabase && geteuid() == 0 && !becomeServiceAccount(error))
+        return false;
+    *location = choice.location;
+    return true;
+}
+
+} // namespace velmora::commands

@@ -1,0 +1,174 @@
+// velmora-service with no command: serves HTTP (or, with --add-user,
+// stores one account and exits, the form older scripts use).
+
+#include "commands.h"
+#include "console.h"
+#include "database.h"
+#include "demodata.h"
+#include "httpserver.h"
+#include "service.h"
+#include "store.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include <systemd/sd-daemon.h>
+
+namespace velmora::commands {
+
+namespace {
+
+// A listening socket handed over by the service manager (socket
+// activation): the descriptor when exactly one was passed to this process,
+// else -1. The variables are removed so children do not see them.
+int inheritedListener()
+{
+    const int count = sd_listen_fds(1);
+    if (count == 1)
+        return SD_LISTEN_FDS_START;
+    if (count > 1)
+        std::fprintf(stderr, "velmora-service: %d sockets passed, expected one; binding my own\n", count);
+    return -1;
+}
+
+} // namespace
+
+int serve(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+            "Velmora web service: station catalogue, prices, watch lists and the update check.\n"
+            "Commands: velmora-service user add|passwd NAME (see velmora-service user --help)."));
+    parser.addHelpOption();
+    const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
+                                       QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption portOpt(QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."),
+                                     QStringLiteral("N"), QStringLiteral("8642"));
+    const QCommandLineOption dbOpt(QStringLiteral("db"),
+                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI."),
+                                   QStringLiteral("PATH|URI"));
+    const QCommandLineOption addUserOpt(
+            QStringLiteral("add-user"),
+            QStringLiteral("Create the account NAME (or set its password) with the password given as the "
+                           "next argument, then exit (kept for old scripts; see the user command)."),
+            QStringLiteral("NAME"));
+    const QCommandLineOption latestOpt(QStringLiteral("latest-version"),
+                                       QStringLiteral("Version the update check announces."),
+                                       QStringLiteral("V"), ServiceConfig().latestVersion);
+    const QCommandLineOption messageOpt(QStringLiteral("version-message"),
+                                        QStringLiteral("Message the update check sends along."),
+                                        QStringLiteral("TEXT"));
+    const QCommandLineOption debOpt(QStringLiteral("deb"), QStringLiteral("Package file served as /velmora/velmora.deb."),
+                                    QStringLiteral("PATH"));
+    const QCommandLineOption demoOpt(QStringLiteral("demo-stations"),
+                                     QStringLiteral("Number of stations when creating the demo data."),
+                                     QStringLiteral("N"), QString::number(kDefaultDemoStations));
+    const QCommandLineOption iterOpt(QStringLiteral("hash-iterations"),
+                                     QStringLiteral("PBKDF2 iterations for accounts created by this run."),
+                                     QStringLiteral("N"), QString::number(kDefaultHashIterations));
+    const QCommandLineOption minPriceOpt(QStringLiteral("min-price"),
+                                         QStringLiteral("Lowest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("50"));
+    const QCommandLineOption maxPriceOpt(QStringLiteral("max-price"),
+                                         QStringLiteral("Highest price report accepted, cents a litre."),
+                                         QStringLiteral("CENTS"), QStringLiteral("400"));
+    const QCommandLineOption failuresOpt(
+            QStringLiteral("failed-logins-per-minute"),
+            QStringLiteral("Failed logins allowed per client address and minute before its logins are refused "
+                           "unchecked; 0: no limit."),
+            QStringLiteral("N"), QStringLiteral("10"));
+    parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
+                        minPriceOpt, maxPriceOpt, failuresOpt });
+    parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
+                                 QStringLiteral("[PASSWORD]"));
+    parser.process(arguments);
+
+    bool ok = false;
+    const int port = parser.value(portOpt).toInt(&ok);
+    if (!ok || port < 0 || port > 65535)
+        return fail(QStringLiteral("invalid port %1").arg(parser.value(portOpt)));
+    const int demoStations = parser.value(demoOpt).toInt(&ok);
+    if (!ok || demoStations < 0 || demoStations > 5000000)
+        return fail(QStringLiteral("invalid station count %1").arg(parser.value(demoOpt)));
+    const int iterations = parser.value(iterOpt).toInt(&ok);
+    if (!ok || iterations < 1)
+        return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
+
+    const int failuresPerMinute = parser.value(failuresOpt).toInt(&ok);
+    if (!ok || failuresPerMinute < 0)
+        return fail(QStringLiteral("invalid failed login limit %1").arg(parser.value(failuresOpt)));
+    const double minPrice = parser.value(minPriceOpt).toDouble(&ok);
+    if (!ok || !(minPrice > 0) || minPrice > 100000)
+        return fail(QStringLiteral("invalid price %1").arg(parser.value(minPriceOpt)));
+    const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
+    if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
+        return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
+    // A package that is not there would only show up as a 404 for every
+    // client asking for the update.
+    const QString debPath = parser.value(debOpt);
+    if (parser.isSet(debOpt) && !(QFileInfo(debPath).isFile() && QFileInfo(debPath).isReadable()))
+        return fail(QStringLiteral("--deb %1 is not a readable file").arg(debPath));
+
+    QString dbPath, error;
+    if (!resolveDatabase(parser.value(dbOpt), &dbPath, &error))
+        return fail(error);
+
+    ServiceConfig config;
+    config.latestVersion = parser.value(latestOpt);
+    config.versionMessage = parser.value(messageOpt);
+    config.debPath = debPath;
+    config.hashIterations = iterations;
+    config.minPrice = minPrice;
+    config.maxPrice = maxPrice;
+    config.failedLoginsPerMinute = failuresPerMinute;
+
+    Store store(dbPath);
+    if (!store.open(&error))
+        return fail(error);
+    const Service service(store, config);
+    if (!populateDemoData(store, service, demoStations, kDemoSeed, &error))
+        return fail(error);
+
+    if (parser.isSet(addUserOpt)) {
+        const QString name = parser.value(addUserOpt);
+        const QStringList rest = parser.positionalArguments();
+        if (name.isEmpty() || rest.size() != 1)
+            return fail(QStringLiteral("--add-user needs a NAME and a PASSWORD"));
+        warn(QStringLiteral("a password on the command line can be read by every user of this machine and stays "
+                            "in the shell's history; use \"velmora-service user add NAME\" instead"));
+        if (!service.setUser(name, rest.first()))
+            return fail(QStringLiteral("could not store the account %1").arg(name));
+        std::printf("User %s stored in %s\n", qPrintable(name), qPrintable(store.displayName()));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    if (!service.startCatalogue(&error))
+        return fail(error);
+
+    HttpServer server(service);
+    const int inherited = inheritedListener();
+    if (inherited >= 0) {
+        if (!server.adopt(inherited, &error))
+            return fail(error);
+    } else if (!server.listen(parser.value(listenOpt).toStdString(), quint16(port), &error)) {
+        return fail(error);
+    }
+    std::printf("Listening on %s:%d\n", server.localAddress().c_str(), int(server.localPort()));
+    std::fflush(stdout);
+    std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(store.displayName()),
+                 static_cast<long long>(store.stationCount()));
+    if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
+        std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "
+                             "account demo / demo exists: anyone can report prices with it\n",
+                     server.localAddress().c_str());
+
+    server.run();
+    std::fprintf(stderr, "velmora-service: stopped\n");
+    return 0;
+}
+
+} // namespace velmora::commands

@@ -1,0 +1,63 @@
+#ifndef VELMORA_SERVICE_SESSION_H
+#define VELMORA_SERVICE_SESSION_H
+
+#include "admission.h"
+#include "httptypes.h"
+#include "serverstate.h"
+
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+// One connection: reads a request within the deadline, hands it to a pool,
+// writes the reply, and either waits for the next one or closes.
+class Session : public std::enable_shared_from_this<Session>
+{
+public:
+    Session(HttpServer::Impl &server, boost::asio::ip::tcp::socket socket, std::string peer, Admission::Id id);
+    ~Session();
+
+    void start();
+    // Closes the connection if it is waiting for a request; one being
+    // answered finishes its reply first (and is then closed when stopping).
+    void closeIfWaiting();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void readNext();
+    void readRequest();
+    void onRequest(boost::beast::error_code ec);
+    void refuse(boost::beast::http::status status, const std::string &method, const std::string &target);
+    void reply(const Response &r, const std::string &method, const std::string &target);
+    template<class Body>
+    void send(boost::beast::http::response<Body> &&message);
+    template<class Msg, class Serializer>
+    void writeSome(std::shared_ptr<Msg> msg, std::shared_ptr<Serializer> sr);
+    void close();
+
+    HttpServer::Impl &m_server;
+    boost::beast::tcp_stream m_stream;
+    boost::beast::flat_buffer m_buffer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> m_parser;
+    const std::string m_peer;
+    const Admission::Id m_id;
+    Clock::time_point m_requestStart = Clock::now();
+    bool m_keepAlive = false;
+    bool m_head = false;
+    bool m_waiting = false; // touched on the session's strand only
+    int m_served = 0;
+};
+
+// The peer's address as logged and counted: IPv4-mapped IPv6 as IPv4.
+std::string peerAddress(const boost::asio::ip::tcp::socket &socket);
+
+} // namespace velmora
+
+#endif
