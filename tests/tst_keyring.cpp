@@ -18,33 +18,33 @@ using namespace StationFixture;
 
 namespace {
 
-// What the keyring holds for the window's entry; a null string when it
-// holds nothing (or does not answer within a few seconds).
-QString keyringPassword()
+// Runs a job on the window's keyring entry to its end (five seconds at most)
+// and tells whether it worked.
+bool finish(QKeychain::Job &job)
 {
-    QKeychain::ReadPasswordJob job(QStringLiteral("Velmora"));
     job.setAutoDelete(false);
     job.setKey(QStringLiteral("password"));
-    QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    job.start();
-    loop.exec();
-    return job.error() == QKeychain::NoError ? job.textData() : QString();
-}
-
-bool setKeyringPassword(const QString &password)
-{
-    QKeychain::WritePasswordJob job(QStringLiteral("Velmora"));
-    job.setAutoDelete(false);
-    job.setKey(QStringLiteral("password"));
-    job.setTextData(password);
     QEventLoop loop;
     QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     job.start();
     loop.exec();
     return job.error() == QKeychain::NoError;
+}
+
+// What the keyring holds for the window's entry; a null string when it
+// holds nothing.
+QString keyringPassword()
+{
+    QKeychain::ReadPasswordJob job(QStringLiteral("Velmora"));
+    return finish(job) ? job.textData() : QString();
+}
+
+bool setKeyringPassword(const QString &password)
+{
+    QKeychain::WritePasswordJob job(QStringLiteral("Velmora"));
+    job.setTextData(password);
+    return finish(job);
 }
 
 } // namespace
@@ -147,11 +147,7 @@ void TstKeyring::cleanup()
 void TstKeyring::filePasswordMovesIntoKeyring()
 {
     QKeychain::DeletePasswordJob forget(QStringLiteral("Velmora"));
-    forget.setAutoDelete(false);
-    forget.setKey(QStringLiteral("password"));
-    QSignalSpy forgotten(&forget, &QKeychain::Job::finished);
-    forget.start();
-    QVERIFY(forgotten.wait());
+    finish(forget);
     QCOMPARE(keyringPassword(), QString());
 
     m_w->settings.store().setValue(QStringLiteral("username"), QStringLiteral("ann"));
