@@ -29,29 +29,7 @@ QFont withPixelSize(const QFont &base, int pixels)
 constexpr int MaxTitleColumnWidth = 640;
 constexpr int MaxPriceColumnWidth = 142;
 
-// The list text's pixel size for a screen whose longer side is `longSide`.
-int listPixelSize(int longSide)
-{
-    return std::max(longSide / 23, 10);
-}
-
 } // namespace
-
-// The tab icons are one and a half times as high as the list text.
-int MainWindow::tabIconSide(int longSide)
-{
-    return int(listPixelSize(longSide) * 1.5);
-}
-
-// The tab bar's images are on every first screen: they are decoded, and
-// scaled to the tab icons' size, on another core while the window is built.
-void MainWindow::startDecodingTabImages()
-{
-    const int side = tabIconSide(Platform::plannedDeviceLongSide());
-    BundleImages::prefetch({QStringLiteral(":/Ireland"), QStringLiteral(":/icon/satellite.png"),
-                            QStringLiteral(":/star"), QStringLiteral(":/icon/settings.png")},
-                           QSize(side, side));
-}
 
 // Sizes fonts and tab icons once, from the longer side of the device's
 // screen, so they are the same in both orientations; then selects the stored
@@ -72,7 +50,7 @@ void MainWindow::applyScreenFonts()
     const int longSide = Platform::deviceLongSide();
 
     const QFont base = ui->countyList->font();
-    const QFont listFont = withPixelSize(base, listPixelSize(longSide));
+    const QFont listFont = withPixelSize(base, std::max(longSide / 23, 10));
     const QFont smallFont = withPixelSize(base, std::max(longSide / 30, 8));
     const QFont priceFont = withPixelSize(base, std::max(longSide / 15, 10));
 
@@ -90,7 +68,7 @@ void MainWindow::applyScreenFonts()
     ui->petrolLCD->setFont(priceFont);
     ui->dieselLCD->setFont(priceFont);
 
-    const int iconSide = tabIconSide(longSide);
+    const int iconSide = int(listFont.pixelSize() * 1.5);
     ui->tabWidgit->setIconSize(QSize(iconSide, iconSide));
 
     // Not tab 0: the tab-change hub runs now and starts that tab's work.

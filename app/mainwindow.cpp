@@ -23,7 +23,6 @@ MainWindow::MainWindow(QWidget *parent)
       lastLongitude(NoFix),
       lastLatitude(NoFix)
 {
-    startDecodingTabImages();
     currentStationId = QString();
     errorDialogOpen = false;
 

@@ -150,9 +150,6 @@ private:
     // keyboard and pointer
     void installInputHandling();
     void goBack();
-    // layout
-    static int tabIconSide(int longSide);
-    void startDecodingTabImages();
 
 public:
     Ui_MainWindow *ui;

@@ -8,6 +8,11 @@
 //   bench_service_load PORT silent   N  SECONDS STATIONS  N connections that send nothing
 //   bench_service_load PORT flood    N  SECONDS STATIONS  N keep-alive connections of wrong-password logins
 //   bench_service_load PORT watchlist 0 SECONDS STATIONS  the reader fetches demo's watch list (logged in) instead
+//   bench_service_load PORT downloads N SECONDS STATIONS  N connections from 33 addresses that ask for the
+//                                                          package and never read (run the service with --deb)
+//   bench_service_load PORT flood40  N SECONDS STATIONS  N wrong-password connections from 40 addresses
+//   bench_service_load PORT writelock N SECONDS STATIONS  another process holds the SQLite write lock of
+//                                                          $VELMORA_BENCH_DB while N connections report prices
 //
 // Prints one line: requests, p50, p99, max (ms), timeouts, and for the
 // flood the wrong-password answers per second. Loopback only; every loop
@@ -15,6 +20,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sqlite3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,11 +42,21 @@ using Clock = std::chrono::steady_clock;
 int g_port = 0;
 std::atomic<bool> g_running { true };
 
-int connectLoopback()
+// source: the address to connect from (host order, in 127/8), 0 for any.
+int connectLoopback(uint32_t source = 0)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return -1;
+    if (source != 0) {
+        sockaddr_in from {};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(source);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(g_port));
@@ -135,11 +151,11 @@ void slowClient(bool trickle)
 
 std::atomic<long> g_floodAnswers { 0 };
 
-void floodClient(int seed)
+void floodClient(int seed, uint32_t source)
 {
     std::mt19937 rng(static_cast<unsigned>(seed));
     while (g_running) {
-        const int fd = connectLoopback();
+        const int fd = connectLoopback(source);
         if (fd < 0) {
             sleepWhileRunning(std::chrono::milliseconds(100));
             continue;
@@ -151,6 +167,67 @@ void floodClient(int seed)
                 break;
             ++g_floodAnswers;
         }
+        ::close(fd);
+    }
+}
+
+// Connections that ask for the package and take nothing of it, each from
+// one of `addresses` source addresses; one that is closed is opened again.
+void downloadHolders(int count, int addresses)
+{
+    const int small = 4096;
+    std::vector<int> fds(size_t(count), -1);
+    while (g_running) {
+        for (int i = 0; i < count && g_running; ++i) {
+            if (fds[size_t(i)] >= 0) {
+                pollfd p { fds[size_t(i)], POLLRDHUP, 0 };
+                if (::poll(&p, 1, 0) == 0 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+                    continue;
+                ::close(fds[size_t(i)]);
+            }
+            const int fd = connectLoopback(0x7f000102u + uint32_t(i % addresses));
+            if (fd >= 0) {
+                ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+                sendAll(fd, get("/velmora/velmora.deb", true));
+            }
+            fds[size_t(i)] = fd;
+        }
+        sleepWhileRunning(std::chrono::milliseconds(200));
+    }
+    for (int fd : fds) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+// Holds the database's write lock (as a tool in a long transaction would)
+// until the run ends.
+void writeLockHolder(const char *path, std::atomic<bool> *held)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(path, &db) == SQLITE_OK && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        *held = true;
+        while (g_running)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    *held = true; // not held after all: do not wait for it
+    sqlite3_close(db);
+}
+
+void priceReporter(int seed)
+{
+    std::mt19937 rng(static_cast<unsigned>(seed));
+    while (g_running) {
+        const int fd = connectLoopback();
+        if (fd < 0) {
+            sleepWhileRunning(std::chrono::milliseconds(100));
+            continue;
+        }
+        const std::string target = "/api/nokiaApp/updatePrice.php?username=demo&password=demo&type=Petrol&appId=bench&id="
+                + std::to_string(1 + rng() % 100) + "&price=" + std::to_string(150 + rng() % 50);
+        sendAll(fd, get(target));
+        readReply(fd, Clock::now() + std::chrono::seconds(60));
         ::close(fd);
     }
 }
@@ -168,7 +245,8 @@ double percentile(std::vector<double> v, double p)
 int main(int argc, char **argv)
 {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: %s PORT idle|trickle|silent|flood|watchlist N SECONDS STATIONS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PORT idle|trickle|silent|flood|watchlist|downloads|flood40|writelock N SECONDS STATIONS\n",
+                     argv[0]);
         return 2;
     }
     g_port = std::atoi(argv[1]);
@@ -178,11 +256,24 @@ int main(int argc, char **argv)
     const int stations = std::max(1, std::atoi(argv[5]));
 
     std::vector<std::thread> threads;
+    std::atomic<bool> lockHeld { false };
+    if (mode == "writelock") {
+        const char *db = std::getenv("VELMORA_BENCH_DB");
+        threads.emplace_back(writeLockHolder, db ? db : "", &lockHeld);
+        while (!lockHeld)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (mode == "downloads")
+        threads.emplace_back(downloadHolders, attackers, 33);
     for (int i = 0; i < attackers; ++i) {
         if (mode == "trickle" || mode == "silent")
             threads.emplace_back(slowClient, mode == "trickle");
         else if (mode == "flood")
-            threads.emplace_back(floodClient, i);
+            threads.emplace_back(floodClient, i, 0u);
+        else if (mode == "flood40")
+            threads.emplace_back(floodClient, i, 0x7f000202u + uint32_t(i % 40));
+        else if (mode == "writelock")
+            threads.emplace_back(priceReporter, i);
     }
     // Let the attack take hold before measuring.
     sleepWhileRunning(std::chrono::milliseconds(attackers ? 1500 : 0));
@@ -237,7 +328,7 @@ int main(int argc, char **argv)
 
     std::printf("%-9s %3d  %6zu req  p50 %8.2f ms  p99 %8.2f ms  max %8.2f ms  failed %d", mode.c_str(), attackers,
                 ms.size(), percentile(ms, 0.5), percentile(ms, 0.99), percentile(ms, 1.0), timeouts);
-    if (mode == "flood")
+    if (mode == "flood" || mode == "flood40")
         std::printf("  flood answers %.1f/s", double(floodAnswers) / runSeconds);
     std::printf("\n");
     return 0;

@@ -2,12 +2,12 @@
 
 #include "net/catalogue.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPushButton>
-#include <cstdlib>
 
 // Every request except price reports leaves here. While the network-error
 // dialog is open requests are dropped, not queued: the user has been told the
@@ -50,11 +50,16 @@ void MainWindow::httpError(QNetworkReply::NetworkError error)
     box.exec();
 
     if (box.clickedButton() != continueButton) {
-        // "Quit", Escape or the box closed: end at once. Edits on a still
-        // open settings tab are kept first.
+        // "Quit", Escape or the box closed: the application ends with
+        // status 1. It leaves through the event loop, as a normal quit does,
+        // so the window and the application object are torn down in order;
+        // errorDialogOpen stays set, so requests and failures arriving before
+        // the loop returns are dropped. Edits on a still open settings tab
+        // are kept first.
         if (settingsTabVisited)
             saveSettings();
-        std::exit(1);
+        QCoreApplication::exit(1);
+        return;
     }
     errorDialogOpen = false;
 }

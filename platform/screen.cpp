@@ -139,11 +139,6 @@ int deviceLongSide()
     return std::max(screen.width(), screen.height());
 }
 
-int plannedDeviceLongSide()
-{
-    return isHandheldScreen() ? deviceLongSide() : HandheldLongSide;
-}
-
 void placeWindow(QWidget *window, const QByteArray &kept)
 {
     if (!window)

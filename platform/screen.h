@@ -42,10 +42,6 @@ QRect availableGeometry(const QWidget *widget);
 // the window stands for the screen, so text does not grow with the window.
 int deviceLongSide();
 
-// What deviceLongSide() will answer once the window is placed; for sizes the
-// window works out before that.
-int plannedDeviceLongSide();
-
 // Places the top-level window; call it before the layout first runs. On a
 // handheld the window fills the screen from its first show on; when the
 // window stands for the screen it gets its geometry at once: `kept`, what

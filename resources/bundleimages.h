@@ -2,9 +2,7 @@
 #define VELMORA_RESOURCES_BUNDLEIMAGES_H
 
 #include <QIcon>
-#include <QSize>
 #include <QString>
-#include <QStringList>
 
 // Icons of the images compiled into the program (":/..." paths). Qt's own
 // icon engine decodes an image file as soon as an icon is made from it, and
@@ -20,19 +18,11 @@
 // built into the program takes the bundle's PNG and JPEG paths.
 namespace BundleImages {
 
-// An icon of the image at `path`, as QIcon::addFile() on an empty icon
-// makes it, without asking Qt's file-type database which engine takes the
-// file: for a path without a suffix (most bundle paths) that costs about as
-// much as decoding a small image. The form's generated code makes its icons
-// with this too.
-QIcon icon(const QString &path, const QSize &size = QSize(), QIcon::Mode mode = QIcon::Normal,
-           QIcon::State state = QIcon::Off);
-
-// Starts decoding the images at `paths` on another thread, for icons that
-// the first screen paints, together with a copy of each scaled for painting
-// at `shownAt` (when valid): their first paint takes these instead of
-// decoding and scaling. Does nothing while icons are not lazy.
-void prefetch(const QStringList &paths, const QSize &shownAt = QSize());
+// An icon of the image at `path`, as QIcon(path) makes it, without asking
+// Qt's file-type database which engine takes the file: for a path without a
+// suffix (most bundle paths) that costs about as much as decoding a small
+// image, which matters for icons made once per table row.
+QIcon icon(const QString &path);
 
 // Whether icons of bundle paths decode on first paint (the default). When
 // off, new icons use Qt's own engine and decode at once; tests compare the

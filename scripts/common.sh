@@ -5,12 +5,15 @@ set -euo pipefail
 VELMORA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${VELMORA_BUILD_DIR:-$VELMORA_ROOT/build}"
 
+# Unversioned names where Debian has them (libboost-dev, the postgresql
+# metapackage), so the same list serves every release: each release's
+# archive maps them to its own Boost and PostgreSQL server.
 VELMORA_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-positioning-dev libqt6positioning6-plugins
-    libqt6sql6-sqlite libboost1.74-dev libsystemd-dev
+    libqt6sql6-sqlite libboost-dev libsystemd-dev
     libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
-    libqt6sql6-psql postgresql-15 nginx-light
+    libqt6sql6-psql postgresql nginx-light
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libsecret-tools xdotool
 )
 

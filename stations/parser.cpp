@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "stations/domload.h"
 #include "ui_mainwindow.h"
 
 #include <QDomDocument>
@@ -175,7 +176,7 @@ void MainWindow::parseReply(const QByteArray &body, int kind)
     QDomDocument document(QStringLiteral("velmoradoc"));
     // A document that fails to load holds nothing: without this, the part
     // read before the error would still be found.
-    if (!withinDocumentLimits(body) || !document.setContent(body, true))
+    if (!withinDocumentLimits(body) || !loadDomDocument(document, body))
         document.clear();
     const QDomElement root = document.documentElement();
 

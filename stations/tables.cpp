@@ -67,8 +67,16 @@ bool readDateText(QStringView text, QDate *date, QTime *time)
 // day). Works on offsets alone: a QDateTime in a zone allocates.
 QDate localDay(const QDate &date, const QTime &time)
 {
+    // UTC without a zone object behind it: Qt 6.5 gives QTimeZone a light
+    // UTC form and 6.8 deprecates the time-spec constructor, the only light
+    // one before.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    const QTimeZone utc(QTimeZone::UTC);
+#else
+    constexpr Qt::TimeSpec utc = Qt::UTC;
+#endif
     const QTimeZone &zone = localZone();
-    const QDateTime wall(date, time, Qt::UTC);
+    const QDateTime wall(date, time, utc);
     const int before = zone.offsetFromUtc(wall.addDays(-1));
     const int after = zone.offsetFromUtc(wall.addDays(1));
     if (before == after)

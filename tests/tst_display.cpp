@@ -101,15 +101,28 @@ void tst_Display::imagesDecodedWhenShownLookTheSame()
         QCOMPARE(BundleImages::decodeCount(path), 1);
     }
 
-    // An image decoded ahead, with a copy for 40 x 40: painted at that size
-    // and at another, as Qt's own engine paints it, and decoded once.
-    BundleImages::prefetch({QStringLiteral(":/Back")}, QSize(40, 40));
+    // Files added after the first, and a first file of a given size, go to
+    // Qt's engine (with the decoded image).
+    const auto severalFiles = [] {
+        QIcon icon(QStringLiteral(":/GreenTick"));
+        icon.addFile(QStringLiteral(":/greenbar"), QSize(), QIcon::Disabled);
+        icon.addFile(QStringLiteral(":/subtract"), QSize(16, 16));
+        QIcon sized;
+        sized.addFile(QStringLiteral(":/subtract"), QSize(16, 16));
+        return std::pair{icon, sized};
+    };
     BundleImages::setLazy(false);
-    const QIcon own(QStringLiteral(":/Back"));
+    const auto [own, ownSized] = severalFiles();
     BundleImages::setLazy(true);
-    for (int side : {40, 20})
-        QCOMPARE(BundleImages::icon(QStringLiteral(":/Back")).pixmap(side).toImage(), own.pixmap(side).toImage());
-    QCOMPARE(BundleImages::decodeCount(":/Back"), 1);
+    const auto [lazyIcon, lazySized] = severalFiles();
+    QCOMPARE(lazyIcon.availableSizes(), own.availableSizes());
+    QCOMPARE(lazySized.availableSizes(), ownSized.availableSizes());
+    for (int side : {16, 40}) {
+        for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled})
+            QCOMPARE(lazyIcon.pixmap(side, mode).toImage(), own.pixmap(side, mode).toImage());
+        QCOMPARE(lazySized.pixmap(side).toImage(), ownSized.pixmap(side).toImage());
+    }
+    QCOMPARE(BundleImages::decodeCount(":/GreenTick"), 1);
 }
 
 QTEST_MAIN(tst_Display)

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -27,29 +28,40 @@ using namespace TestSupport;
 
 namespace {
 
-// Counts the message boxes on screen every few milliseconds and keeps the
-// highest number seen at once.
+// Counts the message boxes on screen as they are shown and hidden (an
+// event filter, so no box is too short-lived to be seen) and keeps the
+// highest number open at once.
 class OpenBoxProbe : public QObject
 {
 public:
-    OpenBoxProbe()
-    {
-        m_timer.setInterval(5);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            int open = 0;
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (qobject_cast<QMessageBox *>(w) && w->isVisible())
-                    ++open;
-            m_max = std::max(m_max, open);
-        });
-        m_timer.start();
-    }
+    OpenBoxProbe() { qApp->installEventFilter(this); }
     int maxOpen() const { return m_max; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (qobject_cast<QMessageBox *>(watched) && static_cast<QWidget *>(watched)->isWindow()) {
+            if (event->type() == QEvent::Show)
+                m_max = std::max(m_max, ++m_open);
+            else if (event->type() == QEvent::Hide)
+                --m_open;
+        }
+        return false;
+    }
+
 private:
-    QTimer m_timer;
+    int m_open = 0;
     int m_max = 0;
 };
+
+// True once every request the window sent has been answered and handled:
+// nothing is left that could still raise a box.
+bool nothingInFlight(const MainWindow &window)
+{
+    const auto replies = window.networkManager->findChildren<QNetworkReply *>();
+    return !window.errorDialogOpen
+           && std::all_of(replies.cbegin(), replies.cend(), [](const QNetworkReply *r) { return r->isFinished(); });
+}
 
 QByteArray stationsDoc(int count, const QByteArray &extraName = QByteArray())
 {
@@ -126,7 +138,7 @@ void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
     triggerMenu(window, "actionWatch_List");
     QVERIFY(watcher.waitForCount(2, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
     for (const ModalRecord &r : watcher.records())
         QCOMPARE(r.clickedButton, QStringLiteral("Continue"));
@@ -146,7 +158,7 @@ void tst_Faults::replyCutOffHalfwayFillsNothing()
     MainWindow window;
     QVERIFY(watcher.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
     QCOMPARE(watcher.count(), 1);
     // Half a document is no document: no half-filled county list.
@@ -225,14 +237,12 @@ void tst_Faults::stalledReplyDoesNotBlockTheUser()
     QCOMPARE(tabs->currentIndex(), 0);
     QCOMPARE(watcher.count(), 0);
 
-    // The stalled connection finally drops: one dialog for it, no more. The
-    // box is held open a moment so the probe's timer sees it even when a busy
-    // machine delays both timers to the same turn of the event loop.
-    watcher.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue"), 200));
+    // The stalled connection finally drops: one dialog for it, no more.
+    watcher.enqueueAction(ModalWatcher::Action::clickButton(QStringLiteral("Continue")));
     server.stop();
     QVERIFY(watcher.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
 }
 

@@ -146,6 +146,14 @@ int serve(const QStringList &arguments)
     }
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    // One serving process per SQLite file: a second one would serve its own
+    // memory while the first changes the file under it. The other commands
+    // take no lock: they work beside a running service, which sees their
+    // changes through the change counter (its own writes need not move it:
+    // it updates its memory itself).
+    if (!store.lockForServing(&error))
+        return fail(error);
+    store.setCountsChanges(false);
     if (!service.startCatalogue(&error))
         return fail(error);
 

@@ -67,6 +67,29 @@ void Catalogue::update(const StationRecord &station)
     m_cells[entry.cell].push_back({ station.lat, station.lng, station.id, index });
 }
 
+void Catalogue::remove(qint64 id)
+{
+    std::unique_lock lock(m_lock);
+    const auto found = m_byId.constFind(id);
+    if (found == m_byId.constEnd())
+        return;
+    const int index = *found;
+    removeFromCellLocked(index);
+    m_byId.remove(id);
+    // The last entry moves into the hole, so indexes stay dense.
+    const int last = int(m_entries.size()) - 1;
+    if (index != last) {
+        Entry &moved = m_entries[size_t(last)];
+        for (Point &p : m_cells[moved.cell]) {
+            if (p.index == last)
+                p.index = index;
+        }
+        m_byId[moved.id] = index;
+        m_entries[size_t(index)] = std::move(moved);
+    }
+    m_entries.pop_back();
+}
+
 qsizetype Catalogue::size() const
 {
     std::shared_lock lock(m_lock);

@@ -29,6 +29,8 @@ public:
     void replace(const QList<StationRecord> &stations);
     // Adds the station or replaces the one with its id.
     void update(const StationRecord &station);
+    // Drops the station with this id, if there is one.
+    void remove(qint64 id);
     qsizetype size() const;
 
     // The stations document of the up to maxResults stations within maxKm

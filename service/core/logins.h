@@ -6,8 +6,12 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace velmora {
 
@@ -50,13 +54,17 @@ private:
 // Failed logins per peer address as a token bucket: `perMinute` failures
 // at once, then one more every 60 / perMinute seconds. A peer out of
 // tokens is refused without the password being checked. 0 turns it off.
+// At most `capacity` peers are tracked: a bucket untouched for a minute
+// has refilled and is forgotten, the oldest first, a few at each failure,
+// so no call scans the whole map.
 class FailureLimiter
 {
 public:
-    explicit FailureLimiter(int perMinute);
+    explicit FailureLimiter(int perMinute, int capacity = 100000);
 
     bool blocked(const QString &peer) const;
     void recordFailure(const QString &peer);
+    int trackedPeers() const;
 
 private:
     struct Bucket
@@ -65,10 +73,50 @@ private:
         std::chrono::steady_clock::time_point updated;
     };
     double tokensNow(const Bucket &b, std::chrono::steady_clock::time_point now) const;
+    void pruneLocked(std::chrono::steady_clock::time_point now);
 
     const int m_perMinute;
+    const int m_capacity;
     mutable std::mutex m_mutex;
     QHash<QString, Bucket> m_buckets;
+    // Every failure in the order recorded; an entry older than its bucket's
+    // last update is skipped when it comes up.
+    std::deque<std::pair<QString, std::chrono::steady_clock::time_point>> m_order;
+};
+
+// Password checks waiting for a hashing thread, served one address at a
+// time in turn, so a few addresses sending wrong passwords as fast as they
+// can delay an honest login by one check each, not by the whole queue.
+// When the queue is full, a newcomer takes the place of the newest check of
+// the address with the most waiting (if that address has more than the
+// newcomer would); otherwise the newcomer is refused. Not locked: the pool
+// that owns it is.
+class FairLoginQueue
+{
+public:
+    struct Check
+    {
+        QString peer;
+        std::function<void()> run;
+        std::function<void()> refuse; // the check will not be run
+    };
+
+    explicit FairLoginQueue(std::size_t capacity) : m_capacity(capacity < 1 ? 1 : capacity) {}
+
+    // The check refused by this push, if any: the new one or the one it
+    // displaced.
+    std::optional<Check> push(Check check);
+    // The next check in turn, or nothing when empty.
+    std::optional<Check> pop();
+    std::size_t size() const { return m_size; }
+    // Everything still waiting, in no particular order.
+    std::vector<Check> takeAll();
+
+private:
+    const std::size_t m_capacity;
+    std::size_t m_size = 0;
+    std::map<QString, std::deque<Check>> m_byPeer;
+    std::deque<QString> m_turns; // addresses with checks waiting, next first
 };
 
 } // namespace velmora

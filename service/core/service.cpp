@@ -85,11 +85,10 @@ bool Service::startCatalogue(QString *error) const
 {
     // Follow first, then load: a change committed in between is then both
     // in the load and announced, never lost.
-    if (m_store.backend() == Store::Backend::PostgreSQL
-        && !m_store.followStationChanges([this](qint64 id) { refreshStation(id); },
-                                         [this] { reloadCatalogue(); })) {
+    if (!m_store.followStationChanges([this](qint64 id) { refreshOrRetry(id); }, [this] { return reloadCatalogue(); },
+                                      [this] { retryStaleStations(); })) {
         if (error)
-            *error = QStringLiteral("cannot listen for price changes on %1").arg(m_store.displayName());
+            *error = QStringLiteral("cannot follow the changes of %1").arg(m_store.displayName());
         return false;
     }
     if (!reloadCatalogue()) {
@@ -107,16 +106,43 @@ bool Service::reloadCatalogue() const
     if (!stations)
         return false;
     m_catalogue.replace(*stations);
+    m_staleStations.clear(); // all read again just now
     return true;
 }
 
-void Service::refreshStation(qint64 id) const
+bool Service::refreshStation(qint64 id) const
 {
     // Read back rather than applied from the report: another instance may
     // have changed the other fuel, or this one again since.
     const std::lock_guard lock(m_refreshLock);
-    if (const auto station = m_store.station(id))
+    bool answered = false;
+    const auto station = m_store.station(id, &answered);
+    if (!answered)
+        return false;
+    if (station)
         m_catalogue.update(*station);
+    else
+        m_catalogue.remove(id); // deleted in the database
+    return true;
+}
+
+void Service::refreshOrRetry(qint64 id) const
+{
+    if (refreshStation(id))
+        return;
+    const std::lock_guard lock(m_refreshLock);
+    m_staleStations.insert(id);
+}
+
+void Service::retryStaleStations() const
+{
+    std::set<qint64> stale;
+    {
+        const std::lock_guard lock(m_refreshLock);
+        stale.swap(m_staleStations);
+    }
+    for (const qint64 id : stale)
+        refreshOrRetry(id);
 }
 
 Response Service::handle(const Request &request) const
@@ -165,6 +191,45 @@ bool Service::needsPasswordCheck(const Request &request) const
     if (name.isEmpty() || password.isNull() || hasControl(request))
         return false;
     return !m_logins->find(name, password) && !m_failures->blocked(request.peer);
+}
+
+Service::Work Service::workFor(const Request &request) const
+{
+    if (request.path.startsWith(kApiPrefix)) {
+        const QString op = request.path.mid(kApiPrefix.size());
+        if (op == QLatin1String("getNearbyStations.php") || op == QLatin1String("getStationById.php"))
+            return Work::Memory;
+        if (needsPasswordCheck(request))
+            return Work::PasswordCheck;
+        if (op == QLatin1String("getCounties.php") || op == QLatin1String("getAreasByCounty.php")
+            || op == QLatin1String("getStationsByArea.php")
+            || std::find(std::cbegin(kLoginOps), std::cend(kLoginOps), op) != std::cend(kLoginOps))
+            return Work::Database;
+    }
+    return Work::Memory; // the version check, the package, 404s
+}
+
+bool Service::changesState(const Request &request) const
+{
+    return request.path == kApiPrefix + QLatin1String("addToWatchlist.php")
+           || request.path == kApiPrefix + QLatin1String("updatePrice.php");
+}
+
+Response Service::unavailable(const Request &request) const
+{
+    const QString op = request.path.mid(kApiPrefix.size());
+    if (op == QLatin1String("getCounties.php"))
+        return xmlReply(countiesDocument({}));
+    if (op == QLatin1String("getAreasByCounty.php"))
+        return xmlReply(areasDocument({}));
+    if (op == QLatin1String("getStationsByArea.php") || op == QLatin1String("getStationsByWatchlist.php"))
+        return xmlReply(stationsDocument({}));
+    return word("ERROR");
+}
+
+void Service::loginRefused(const QString &peer) const
+{
+    m_failures->recordFailure(peer);
 }
 
 bool Service::setUser(const QString &name, const QString &password) const
@@ -353,7 +418,7 @@ Response Service::updatePrice(const Request &r) const
     }
     if (m_store.reportPrice(report) != Store::ReportResult::Stored)
         return word("ERROR");
-    refreshStation(report.stationId);
+    refreshOrRetry(report.stationId);
     return word("SUCCESS");
 }
 

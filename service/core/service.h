@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace velmora {
 
@@ -44,8 +45,9 @@ public:
     Service(Store &store, ServiceConfig config);
     ~Service();
 
-    // Loads the catalogue into memory and, on PostgreSQL, starts following
-    // the price changes of other instances. Call once the stations exist.
+    // Loads the catalogue into memory and starts following the changes of
+    // other processes (other instances' price reports on PostgreSQL, the
+    // command-line tools' changes on SQLite). Call once the stations exist.
     bool startCatalogue(QString *error = nullptr) const;
     // Reads every station from the database again (e.g. after stations were
     // added behind the service's back). False on a database error; the
@@ -57,6 +59,22 @@ public:
     // True when answering the request means checking a password the slow
     // way; the HTTP layer runs those on their own threads.
     bool needsPasswordCheck(const Request &request) const;
+
+    // What answering a request waits for: nothing but memory (nearby, by
+    // id, the version check, the package, unknown paths), the database, or
+    // a password check (which reads the database too). The HTTP layer runs
+    // each kind on threads of its own, so answers from memory never queue
+    // behind the database.
+    enum class Work { Memory, Database, PasswordCheck };
+    Work workFor(const Request &request) const;
+    // True for the requests that change what is stored.
+    bool changesState(const Request &request) const;
+    // The answer to give when the database did not answer in time: what
+    // the request gets while the database is unreachable.
+    Response unavailable(const Request &request) const;
+    // A login that was turned away before its password could be checked
+    // (the checks' queue was full): counted as a failed attempt of `peer`.
+    void loginRefused(const QString &peer) const;
 
     // Creates the account or replaces its password.
     bool setUser(const QString &name, const QString &password) const;
@@ -84,7 +102,12 @@ private:
     Response package(const Request &r) const;
 
     int dummyIterations() const;
-    void refreshStation(qint64 id) const;
+    // Reads the station back into memory (or drops it when it is gone);
+    // false when the database could not be read.
+    bool refreshStation(qint64 id) const;
+    // The same, and on failure kept for the change feed's next tick.
+    void refreshOrRetry(qint64 id) const;
+    void retryStaleStations() const;
 
     Store &m_store;
     ServiceConfig m_config;
@@ -96,6 +119,7 @@ private:
     // Held from reading stations in the database until they are in the
     // catalogue, so an older read never overwrites a newer one.
     mutable std::mutex m_refreshLock;
+    mutable std::set<qint64> m_staleStations; // under m_refreshLock
 };
 
 } // namespace velmora

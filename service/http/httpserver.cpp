@@ -2,6 +2,7 @@
 
 #include "filelimit.h"
 #include "listener.h"
+#include "requestlog.h"
 #include "serverstate.h"
 #include "session.h"
 
@@ -27,18 +28,18 @@ HttpLimits withinFileLimit(HttpLimits limits)
 } // namespace
 
 HttpServer::Impl::Impl(const Service &s, HttpLimits l)
-    : admission({ l.maxConnections, l.maxConnectionsPerPeer }),
+    : admission({ l.maxConnections, l.maxConnectionsPerPeer, l.maxDownloads, l.maxDownloadsPerPeer, l.stalledAfter }),
       service(s),
       limits(l),
-      acceptor(ioc),
-      stopSignals(ioc, SIGINT, SIGTERM),
-      stopTimer(ioc),
-      retryTimer(ioc),
+      control(asio::make_strand(ioc)),
+      acceptor(control),
+      stopSignals(control, SIGINT, SIGTERM),
+      stopTimer(control),
+      retryTimer(control),
       readers(l.readerThreads, std::size_t(std::max(1, l.maxConnections))),
-      // Hashing runs below the readers' priority: with every core busy
-      // checking passwords, reads still get the processor first.
+      database(l.databaseThreads, std::size_t(std::max(1, l.databaseQueue))),
       hashers(l.hashThreads > 0 ? l.hashThreads : int(std::max(1u, std::thread::hardware_concurrency())),
-              std::size_t(std::max(1, l.hashQueue)), 19)
+              std::size_t(std::max(1, l.hashQueue)))
 {
 }
 
@@ -51,7 +52,10 @@ void HttpServer::Impl::accept()
             // Out of descriptors or a connection that died in the backlog:
             // try again shortly rather than spin.
             retryTimer.expires_after(std::chrono::milliseconds(50));
-            retryTimer.async_wait([this](boost::system::error_code) { accept(); });
+            retryTimer.async_wait([this](boost::system::error_code) {
+                if (!stopping)
+                    accept();
+            });
             return;
         }
         admit(std::move(socket));
@@ -86,7 +90,7 @@ void HttpServer::Impl::admit(tcp::socket socket)
         return;
     }
     if (victim)
-        victim->closeIfWaiting();
+        victim->evict();
     auto session = std::make_shared<Session>(*this, std::move(socket), peer, verdict.id);
     {
         std::lock_guard<std::mutex> lock(sessionsMutex);
@@ -111,6 +115,7 @@ HttpServer::~HttpServer()
 {
     // The pools post their replies to the io_context: they stop first.
     d->readers.stop();
+    d->database.stop();
     d->hashers.stop();
 }
 
@@ -151,7 +156,7 @@ void HttpServer::run()
         if (!ec)
             d->beginStop();
     });
-    d->accept();
+    asio::post(d->control, [this] { d->accept(); });
     std::vector<std::thread> threads;
     for (int i = 1; i < std::max(1, d->limits.ioThreads); ++i)
         threads.emplace_back([this] { d->ioc.run(); });
@@ -159,12 +164,14 @@ void HttpServer::run()
     for (std::thread &t : threads)
         t.join();
     d->readers.stop();
+    d->database.stop();
     d->hashers.stop();
+    flushRequestLog(std::chrono::seconds(1));
 }
 
 void HttpServer::stop()
 {
-    asio::post(d->ioc, [this] { d->beginStop(); });
+    asio::post(d->control, [this] { d->beginStop(); });
 }
 
 } // namespace velmora

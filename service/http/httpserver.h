@@ -22,26 +22,39 @@ struct HttpLimits
     // keep-alive requests counts too).
     std::chrono::milliseconds requestDeadline { 10000 };
     // A reply that makes no progress for this long is dropped.
-    std::chrono::milliseconds writeStall { 30000 };
+    std::chrono::milliseconds writeStall { 10000 };
+    // A reply that has made no progress for this long may be closed to make
+    // room for a new connection, like one waiting for a request.
+    std::chrono::milliseconds stalledAfter { 2000 };
     std::size_t headerBytes = 8192;   // request line and all fields
     std::size_t targetBytes = 4096;   // the request target alone
     int maxConnections = 4096;
     int maxConnectionsPerPeer = 128;
     int maxRequestsPerConnection = 1000;
+    int maxDownloads = 64;            // package downloads at once; beyond: 503
+    int maxDownloadsPerPeer = 4;      // the same from one address
     int ioThreads = 2;                // run the io_context: sockets only
-    int readerThreads = 4;            // answer requests that need no password check
+    int readerThreads = 4;            // answer from memory, never wait for the database
+    int databaseThreads = 4;          // answer what the database must be asked
+    int databaseQueue = 256;          // waiting database requests; beyond it: 503
+    // A database request not answered this long after it was queued (a
+    // password check: after its check began) gets the answer of an
+    // unreachable database; its thread finishes the call on its own.
+    std::chrono::milliseconds databaseDeadline { 3000 };
     int hashThreads = 0;              // password checks; 0: one per core
-    int hashQueue = 64;               // waiting password checks; beyond it: 503
+    int hashQueue = 64;               // waiting password checks, shared fairly by address
     // After SIGINT/SIGTERM, requests already being answered get this long.
     std::chrono::milliseconds stopGrace { 800 };
 };
 
 // The HTTP/1.1 front end of the service: one io_context on a few threads,
 // asynchronous sessions, GET and HEAD only. Every request is decoded into a
-// velmora::Request and answered by Service::handle on a worker pool: password
-// checks on their own bounded pool, everything else on the readers' pool, so
-// slow hashing never holds up a read or the sockets. One line per request on
-// stderr (time, peer, method, target with passwords masked, status, ms).
+// velmora::Request and answered by Service::handle on a worker pool: answers
+// from memory on the readers' pool, database requests on the database pool
+// (each with a deadline), password checks on their own pool, so neither a
+// slow database nor slow hashing ever holds up a read or the sockets. One
+// line per request on stderr (time, peer, method, target with passwords
+// masked, status, ms).
 class HttpServer
 {
 public:

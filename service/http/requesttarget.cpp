@@ -1,5 +1,7 @@
 #include "requesttarget.h"
 
+#include <cctype>
+
 namespace velmora {
 
 namespace {
@@ -80,7 +82,9 @@ Request decodeTarget(std::string_view target)
 {
     Request request;
     const size_t mark = target.find('?');
-    request.path = fromUtf8(percentDecode(target.substr(0, mark), false));
+    // Routed as sent: "%2F" in a path is not a separator, and no decoding
+    // turns an unknown path into a known one.
+    request.path = fromUtf8(std::string(target.substr(0, mark)));
     if (mark == std::string_view::npos)
         return request;
     forEachPair(target.substr(mark + 1), [&request](std::string_view pair) {
@@ -114,28 +118,79 @@ std::string escapeForLog(std::string_view text)
     return out;
 }
 
+std::optional<std::string> originForm(std::string_view target)
+{
+    if (!target.empty() && target.front() == '/')
+        return std::string(target);
+    // "http://host:port/path?query": the authority is dropped; the service
+    // answers the same whatever host a proxy says it asked for.
+    auto startsWith = [&](std::string_view scheme) {
+        if (target.size() < scheme.size())
+            return false;
+        for (size_t i = 0; i < scheme.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(target[i])) != scheme[i])
+                return false;
+        }
+        return true;
+    };
+    size_t rest = 0;
+    if (startsWith("http://"))
+        rest = 7;
+    else if (startsWith("https://"))
+        rest = 8;
+    else
+        return std::nullopt;
+    const size_t end = target.find_first_of("/?", rest);
+    if (end == rest)
+        return std::nullopt; // no host
+    if (end == std::string_view::npos)
+        return std::string("/");
+    if (target[end] == '?')
+        return "/" + std::string(target.substr(end));
+    return std::string(target.substr(end));
+}
+
 std::string loggedTarget(std::string_view target)
 {
-    const size_t mark = target.find('?');
-    if (mark == std::string_view::npos)
-        return escapeForLog(target);
-    std::string out(target.substr(0, mark + 1));
-    bool first = true;
-    forEachPair(target.substr(mark + 1), [&](std::string_view pair) {
-        if (!first)
-            out += '&';
-        first = false;
-        const size_t eq = pair.find('=');
-        // Whatever way the key is spelled ("pass%77ord", "%50ASSWORD",
-        // "password%00"), a key that reads as a password keeps its value out
-        // of the log.
-        if (eq != std::string_view::npos && namesPassword(pair.substr(0, eq))) {
-            out += pair.substr(0, eq);
+    // Any of these ends a key or a value for someone: clients that write
+    // "%3F" for '?' or ';' for '&' must not get their passwords logged.
+    auto separatorAt = [&](size_t i) -> size_t {
+        const char c = target[i];
+        if (c == '?' || c == '&' || c == ';')
+            return 1;
+        if (c == '%' && i + 2 < target.size() && target[i + 1] == '3'
+            && (target[i + 2] == 'F' || target[i + 2] == 'f'))
+            return 3;
+        if (c == '%' && i + 2 < target.size() && target[i + 1] == '2' && target[i + 2] == '6')
+            return 3;
+        return 0;
+    };
+    std::string out;
+    out.reserve(target.size());
+    size_t start = 0;
+    auto piece = [&](std::string_view part) {
+        const size_t eq = part.find('=');
+        if (eq != std::string_view::npos && namesPassword(part.substr(0, eq))) {
+            out += part.substr(0, eq);
             out += "=***";
+        } else if (eq == std::string_view::npos && namesPassword(part) && percentDecode(part, true).find('=') != std::string::npos) {
+            out += "***"; // "password%3Dsecret": the key and value are one piece
         } else {
-            out += pair;
+            out += part;
         }
-    });
+    };
+    for (size_t i = 0; i < target.size();) {
+        const size_t width = separatorAt(i);
+        if (width == 0) {
+            ++i;
+            continue;
+        }
+        piece(target.substr(start, i - start));
+        out += target.substr(i, width);
+        i += width;
+        start = i;
+    }
+    piece(target.substr(start));
     return escapeForLog(out);
 }
 

@@ -9,6 +9,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 
 #include <atomic>
 #include <memory>
@@ -40,12 +41,16 @@ struct HttpServer::Impl
     const Service &service;
     const HttpLimits limits;
     boost::asio::io_context ioc;
+    // The acceptor, its retry timer, the stop signals and stopping itself
+    // run on this strand: the io_context has several threads.
+    boost::asio::strand<boost::asio::io_context::executor_type> control;
     boost::asio::ip::tcp::acceptor acceptor;
     boost::asio::signal_set stopSignals;
     boost::asio::steady_timer stopTimer;
     boost::asio::steady_timer retryTimer;
-    BoundedPool readers;
-    BoundedPool hashers;
+    WorkerPool readers;
+    WorkerPool database;
+    HashingPool hashers;
     std::atomic<bool> stopping { false };
 };
 

@@ -27,13 +27,25 @@ std::string peerAddress(const tcp::socket &socket)
 }
 
 Session::Session(HttpServer::Impl &server, tcp::socket socket, std::string peer, Admission::Id id)
-    : m_server(server), m_stream(std::move(socket)), m_peer(std::move(peer)), m_id(id)
+    : m_server(server),
+      m_stream(std::move(socket)),
+      m_requestTimer(m_stream.get_executor()),
+      m_callTimer(m_stream.get_executor()),
+      m_peer(std::move(peer)),
+      m_id(id)
 {
 }
 
 Session::~Session()
 {
     m_server.forget(m_id);
+}
+
+template<class Report>
+bool Session::report(Report report)
+{
+    std::lock_guard<std::mutex> lock(m_server.sessionsMutex);
+    return report(m_server.admission);
 }
 
 void Session::start()
@@ -49,11 +61,16 @@ void Session::closeIfWaiting()
     });
 }
 
+void Session::evict()
+{
+    asio::post(m_stream.get_executor(), [self = shared_from_this()] { self->close(); });
+}
+
 void Session::readNext()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_server.sessionsMutex);
-        m_server.admission.waiting(m_id, Clock::now());
+    if (!report([this](Admission &a) { return a.waiting(m_id, Clock::now()); })) {
+        close(); // evicted while its reply was being sent
+        return;
     }
     m_waiting = true;
     if (m_server.stopping) {
@@ -62,7 +79,15 @@ void Session::readNext()
     }
     m_parser.emplace();
     m_parser->header_limit(std::uint32_t(m_server.limits.headerBytes));
-    m_stream.expires_after(m_server.limits.requestDeadline);
+    m_stream.expires_never();
+    m_timedOut = false;
+    m_requestTimer.expires_after(m_server.limits.requestDeadline);
+    m_requestTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (ec)
+            return;
+        self->m_timedOut = true;
+        self->m_stream.socket().cancel(ec);
+    });
     if (m_buffer.size() > 0) { // the next request came with the last one
         m_requestStart = Clock::now();
         readRequest();
@@ -72,7 +97,7 @@ void Session::readNext()
     // deadline runs from now.
     m_stream.async_read_some(m_buffer.prepare(2048), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
         if (ec) {
-            self->close();
+            self->close(); // gone, or nothing came before the deadline
             return;
         }
         self->m_buffer.commit(n);
@@ -92,13 +117,15 @@ void Session::readRequest()
 
 void Session::onRequest(beast::error_code ec)
 {
+    m_requestTimer.cancel();
     m_waiting = false;
-    {
-        std::lock_guard<std::mutex> lock(m_server.sessionsMutex);
-        m_server.admission.answering(m_id);
+    m_head = false;
+    if (!report([this](Admission &a) { return a.answering(m_id); })) {
+        close(); // evicted just before its request came in
+        return;
     }
     if (ec) {
-        if (ec == beast::error::timeout)
+        if (m_timedOut)
             refuse(http::status::request_timeout, {}, {});
         else if (ec == http::error::header_limit)
             refuse(http::status::request_header_fields_too_large, {}, {});
@@ -114,48 +141,114 @@ void Session::onRequest(beast::error_code ec)
     const auto &req = m_parser->get();
     const std::string method(req.method_string());
     const std::string target(req.target());
-    if (req.method() != http::verb::get && req.method() != http::verb::head) {
+    m_head = req.method() == http::verb::head;
+    if (const auto status = refusal(target)) {
+        refuse(*status, method, *status == http::status::uri_too_long ? target.substr(0, 200) + "..." : target);
+        return;
+    }
+    m_keepAlive = req.keep_alive() && m_served + 1 < m_server.limits.maxRequestsPerConnection;
+    ++m_served;
+    Request request = decodeTarget(*originForm(target));
+    request.peer = QString::fromStdString(m_peer);
+    if (m_head && m_server.service.changesState(request)) { // a HEAD must not change anything
         refuse(http::status::method_not_allowed, method, target);
         return;
     }
-    if (target.size() > m_server.limits.targetBytes) {
-        refuse(http::status::uri_too_long, method, target.substr(0, 200) + "...");
-        return;
-    }
-    if (target.empty() || target.front() != '/') {
-        refuse(http::status::bad_request, method, target);
-        return;
-    }
-    if (!m_parser->is_done()) { // a body follows; GET and HEAD take none
-        refuse(http::status::payload_too_large, method, target);
-        return;
-    }
-    m_head = req.method() == http::verb::head;
-    m_keepAlive = req.keep_alive() && m_served + 1 < m_server.limits.maxRequestsPerConnection;
-    ++m_served;
+    dispatch(std::move(request), method, target);
+}
 
-    Request request = decodeTarget(target);
-    request.peer = QString::fromStdString(m_peer);
-    const bool hashing = m_server.service.needsPasswordCheck(request);
-    auto task = [self = shared_from_this(), request = std::move(request), method, target] {
-        Response reply = self->m_server.service.handle(request);
-        asio::post(self->m_stream.get_executor(),
-                   [self, reply = std::move(reply), method = std::move(method), target = std::move(target)] {
-                       self->reply(reply, method, target);
-                   });
+std::optional<http::status> Session::refusal(const std::string &target) const
+{
+    const auto &req = m_parser->get();
+    if (req.method() != http::verb::get && req.method() != http::verb::head)
+        return http::status::method_not_allowed;
+    if (target.size() > m_server.limits.targetBytes)
+        return http::status::uri_too_long;
+    // Any Transfer-Encoding: a proxy in front may frame the body where this
+    // server would see a next request (RFC 9112 6.3), and GET and HEAD take
+    // no body anyway. HTTP/1.1 needs exactly one Host.
+    if (req.count(http::field::transfer_encoding) > 0)
+        return http::status::bad_request;
+    if (req.version() >= 11 && req.count(http::field::host) != 1)
+        return http::status::bad_request;
+    if (!originForm(target))
+        return http::status::bad_request;
+    if (!m_parser->is_done()) // a body follows; GET and HEAD take none
+        return http::status::payload_too_large;
+    return std::nullopt;
+}
+
+void Session::dispatch(Request request, std::string method, std::string target)
+{
+    using Work = Service::Work;
+    const Work work = m_server.service.workFor(request);
+    const std::uint64_t call = ++m_call;
+    m_callOpen = true;
+    auto self = shared_from_this();
+    auto abandoned = std::make_shared<std::atomic<bool>>(false);
+    // The answer of an unreachable database, given at the deadline; the
+    // worker's own answer, if it comes later, is dropped.
+    auto armDeadline = [self, call, request, method, target, abandoned] {
+        if (call != self->m_call || !self->m_callOpen)
+            return;
+        self->m_callTimer.expires_after(self->m_server.limits.databaseDeadline);
+        self->m_callTimer.async_wait([self, call, request, method, target, abandoned](beast::error_code ec) {
+            if (ec)
+                return;
+            *abandoned = true;
+            self->answerCall(call, self->m_server.service.unavailable(request), method, target);
+        });
     };
-    BoundedPool &pool = hashing ? m_server.hashers : m_server.readers;
-    if (!pool.tryPost(std::move(task))) {
-        Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
-        reply(busy, method, target);
+    auto run = [self, call, request, method, target, abandoned, armDeadline, work] {
+        if (*abandoned)
+            return; // answered at its deadline while it waited
+        if (work == Work::PasswordCheck) // its deadline runs from here, not from the queue
+            asio::post(self->m_stream.get_executor(), armDeadline);
+        Response reply = self->m_server.service.handle(request);
+        asio::post(self->m_stream.get_executor(), [self, call, reply = std::move(reply), method, target] {
+            self->answerCall(call, reply, method, target);
+        });
+    };
+    const Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
+    switch (work) {
+    case Work::Memory:
+        if (!m_server.readers.tryPost(std::move(run)))
+            answerCall(call, busy, method, target);
+        break;
+    case Work::Database:
+        if (m_server.database.tryPost(std::move(run)))
+            armDeadline();
+        else
+            answerCall(call, busy, method, target);
+        break;
+    case Work::PasswordCheck: {
+        const QString peer = request.peer;
+        // A check turned away counts as a failed login of its address, so a
+        // flood cannot keep the queue full at no cost to itself.
+        auto refuse = [self, call, method, target, busy, peer] {
+            self->m_server.service.loginRefused(peer);
+            asio::post(self->m_stream.get_executor(),
+                       [self, call, method, target, busy] { self->answerCall(call, busy, method, target); });
+        };
+        m_server.hashers.post({ peer, std::move(run), std::move(refuse) });
+        break;
     }
+    }
+}
+
+void Session::answerCall(std::uint64_t call, const Response &r, const std::string &method, const std::string &target)
+{
+    if (call != m_call || !m_callOpen)
+        return;
+    m_callOpen = false;
+    m_callTimer.cancel();
+    reply(r, method, target);
 }
 
 // Answers a request the HTTP layer itself turns down, then closes.
 void Session::refuse(http::status status, const std::string &method, const std::string &target)
 {
     m_keepAlive = false;
-    m_head = false;
     Response r { int(status), QByteArrayLiteral("text/plain; charset=utf-8"),
                  QByteArray::fromStdString(std::string(http::obsolete_reason(status))), {} };
     reply(r, method, target);
@@ -170,12 +263,22 @@ void Session::reply(const Response &r, const std::string &method, const std::str
     head.result(unsigned(r.status));
     head.set(http::field::content_type, beast::string_view(r.contentType.constData(), r.contentType.size()));
     if (r.status == 405)
-        head.set(http::field::allow, "GET, HEAD");
+        head.set(http::field::allow, m_head ? "GET" : "GET, HEAD");
     if (r.status == 503)
         head.set(http::field::retry_after, "1");
     head.keep_alive(m_keepAlive);
+    if (!report([this](Admission &a) { return a.sending(m_id, Clock::now()); })) {
+        close();
+        return;
+    }
 
     if (!r.filePath.isEmpty()) {
+        if (!m_head && !report([this](Admission &a) { return a.startDownload(m_id); })) {
+            Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"),
+                            QByteArrayLiteral("Service Unavailable"), {} };
+            reply(busy, method, target);
+            return;
+        }
         http::response<http::file_body> file(std::move(head.base()));
         beast::error_code ec;
         file.body().open(r.filePath.toLocal8Bit().constData(), beast::file_mode::scan, ec);
@@ -223,7 +326,7 @@ void Session::writeSome(std::shared_ptr<Msg> msg, std::shared_ptr<Serializer> sr
 {
     m_stream.expires_after(m_server.limits.writeStall);
     http::async_write_some(m_stream, *sr, [self = shared_from_this(), msg, sr](beast::error_code ec, std::size_t) {
-        if (ec) {
+        if (ec || !self->report([&self](Admission &a) { return a.progress(self->m_id, Clock::now()); })) {
             self->close();
         } else if (!sr->is_done()) {
             self->writeSome(msg, sr);
@@ -237,6 +340,8 @@ void Session::writeSome(std::shared_ptr<Msg> msg, std::shared_ptr<Serializer> sr
 
 void Session::close()
 {
+    m_requestTimer.cancel();
+    m_callTimer.cancel();
     beast::error_code ec;
     m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
     m_stream.close();

@@ -7,6 +7,9 @@
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <cstdint>
 
 #include <chrono>
 #include <memory>
@@ -27,6 +30,9 @@ public:
     // Closes the connection if it is waiting for a request; one being
     // answered finishes its reply first (and is then closed when stopping).
     void closeIfWaiting();
+    // Closes the connection: it has been chosen to make room (and has left
+    // the admission table already).
+    void evict();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -34,6 +40,10 @@ private:
     void readNext();
     void readRequest();
     void onRequest(boost::beast::error_code ec);
+    // The request's first refusal, if the HTTP layer turns it down.
+    std::optional<boost::beast::http::status> refusal(const std::string &target) const;
+    void dispatch(Request request, std::string method, std::string target);
+    void answerCall(std::uint64_t call, const Response &r, const std::string &method, const std::string &target);
     void refuse(boost::beast::http::status status, const std::string &method, const std::string &target);
     void reply(const Response &r, const std::string &method, const std::string &target);
     template<class Body>
@@ -41,17 +51,28 @@ private:
     template<class Msg, class Serializer>
     void writeSome(std::shared_ptr<Msg> msg, std::shared_ptr<Serializer> sr);
     void close();
+    // Reports to the admission table; false when the connection was evicted.
+    template<class Report>
+    bool report(Report report);
 
     HttpServer::Impl &m_server;
     boost::beast::tcp_stream m_stream;
     boost::beast::flat_buffer m_buffer;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> m_parser;
+    // The request deadline: on expiry the read is cancelled (not the socket
+    // closed), so a 408 can still be sent.
+    boost::asio::steady_timer m_requestTimer;
+    // The deadline of the database call being answered.
+    boost::asio::steady_timer m_callTimer;
     const std::string m_peer;
     const Admission::Id m_id;
     Clock::time_point m_requestStart = Clock::now();
     bool m_keepAlive = false;
     bool m_head = false;
-    bool m_waiting = false; // touched on the session's strand only
+    bool m_timedOut = false;
+    bool m_waiting = false;       // touched on the session's strand only
+    std::uint64_t m_call = 0;     // the request being answered
+    bool m_callOpen = false;      // its answer has not been given yet
     int m_served = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "workerpool.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 
 #include <sys/resource.h>
@@ -7,40 +9,80 @@
 
 namespace velmora {
 
-BoundedPool::BoundedPool(int threads, std::size_t capacity, int niceness) : m_capacity(capacity)
+namespace {
+
+constexpr int kLowestPriority = 19;
+
+} // namespace
+
+WorkerPool::WorkerPool(int threads, std::size_t capacity)
+    : m_pool(std::size_t(std::max(1, threads))), m_capacity(std::max<std::size_t>(1, capacity))
+{
+}
+
+WorkerPool::~WorkerPool()
+{
+    stop();
+}
+
+bool WorkerPool::tryPost(std::function<void()> task)
+{
+    if (m_stopped || ++m_pending > m_capacity) {
+        --m_pending;
+        return false;
+    }
+    boost::asio::post(m_pool, [this, task = std::move(task)] {
+        if (!m_stopped)
+            task();
+        --m_pending;
+    });
+    return true;
+}
+
+void WorkerPool::stop()
+{
+    m_stopped = true;
+    m_pool.stop();
+    m_pool.join();
+}
+
+HashingPool::HashingPool(int threads, std::size_t capacity) : m_queue(capacity)
 {
     for (int i = 0; i < std::max(1, threads); ++i) {
-        m_threads.emplace_back([this, niceness] {
-            if (niceness > 0)
-                ::setpriority(PRIO_PROCESS, ::gettid(), niceness);
+        m_threads.emplace_back([this] {
+            ::setpriority(PRIO_PROCESS, ::gettid(), kLowestPriority);
             work();
         });
     }
 }
 
-BoundedPool::~BoundedPool()
+HashingPool::~HashingPool()
 {
     stop();
 }
 
-bool BoundedPool::tryPost(std::function<void()> task)
+void HashingPool::post(FairLoginQueue::Check check)
 {
+    std::optional<FairLoginQueue::Check> refused;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopped || m_queue.size() >= m_capacity)
-            return false;
-        m_queue.push_back(std::move(task));
+        if (m_stopped)
+            refused = std::move(check);
+        else
+            refused = m_queue.push(std::move(check));
     }
     m_wake.notify_one();
-    return true;
+    if (refused && refused->refuse)
+        refused->refuse();
 }
 
-void BoundedPool::stop()
+void HashingPool::stop()
 {
+    std::vector<FairLoginQueue::Check> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopped = true;
-        m_queue.clear();
+        dropped = m_queue.takeAll();
     }
     m_wake.notify_all();
     for (std::thread &t : m_threads) {
@@ -49,19 +91,18 @@ void BoundedPool::stop()
     }
 }
 
-void BoundedPool::work()
+void HashingPool::work()
 {
     for (;;) {
-        std::function<void()> task;
+        std::optional<FairLoginQueue::Check> next;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stopped || !m_queue.empty(); });
+            m_wake.wait(lock, [this] { return m_stopped || m_queue.size() > 0; });
             if (m_stopped)
                 return;
-            task = std::move(m_queue.front());
-            m_queue.pop_front();
+            next = m_queue.pop();
         }
-        task();
+        next->run();
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSqlQuery>
@@ -17,6 +18,13 @@
 #include <QUrlQuery>
 
 #include <atomic>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace velmora {
 
@@ -67,7 +75,9 @@ PgTarget parseUri(const QString &uri)
     t.password = url.password(QUrl::FullyDecoded);
     t.dbname = url.path(QUrl::FullyDecoded).mid(1);
     bool timeout = false;
+    QStringList given;
     for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        given << key;
         if (key == QLatin1String("host"))
             t.host = value;
         else if (key == QLatin1String("port"))
@@ -85,6 +95,18 @@ PgTarget parseUri(const QString &uri)
     // An unreachable host must not hold a request for minutes.
     if (!timeout)
         t.options << QStringLiteral("connect_timeout=2");
+    // A database host that silently drops packets is noticed within about
+    // ten seconds rather than the system's default of many minutes (TCP
+    // only: libpq ignores these on a Unix socket, where the service's own
+    // per-call deadline still holds).
+    const std::pair<const char *, const char *> tcpDefaults[] = {
+        { "keepalives", "1" }, { "keepalives_idle", "5" }, { "keepalives_interval", "2" },
+        { "keepalives_count", "3" }, { "tcp_user_timeout", "10000" },
+    };
+    for (const auto &[key, value] : tcpDefaults) {
+        if (!given.contains(QLatin1String(key)))
+            t.options << QLatin1String(key) + QLatin1Char('=') + QLatin1String(value);
+    }
     t.options << QStringLiteral("application_name=velmora-service")
               << QStringLiteral("options='-c client_min_messages=warning'");
     return t;
@@ -143,6 +165,8 @@ Store::Store(const QString &location)
 Store::~Store()
 {
     stopFollowing();
+    if (m_servingLock >= 0)
+        ::close(m_servingLock);
     const QString name = connectionName();
     if (QSqlDatabase::contains(name)) {
         t_connections.names.removeAll(name);
@@ -259,7 +283,31 @@ bool Store::open(QString *error)
             *error = QStringLiteral("cannot open database %1: %2").arg(displayName(), db.lastError().text());
         return false;
     }
-    return migrate(error);
+    m_ready = migrate(error);
+    return m_ready;
+}
+
+bool Store::lockForServing(QString *error)
+{
+    if (m_backend != Backend::SQLite || m_servingLock >= 0)
+        return true;
+    // A file of its own: a descriptor opened and closed on the database file
+    // itself would drop SQLite's own (POSIX) locks of this process.
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = QStringLiteral("cannot create %1: %2").arg(QFile::decodeName(lockPath), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        if (error)
+            *error = QStringLiteral("another velmora-service is already serving %1").arg(displayName());
+        return false;
+    }
+    m_servingLock = fd;
+    return true;
 }
 
 bool Store::isReachable() const

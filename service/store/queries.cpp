@@ -94,16 +94,30 @@ QList<StationRecord> Store::stationsByArea(const QString &county, const QString 
     return out;
 }
 
-std::optional<StationRecord> Store::station(qint64 id) const
+std::optional<StationRecord> Store::station(qint64 id, bool *answered) const
 {
     std::optional<StationRecord> out;
-    read("station", [&](QSqlQuery &q) {
+    const bool ok = read("station", [&](QSqlQuery &q) {
         q.prepare(QStringLiteral("SELECT %1 FROM stations s WHERE s.id = ?").arg(QLatin1String(kStationColumns)));
         q.addBindValue(id);
         if (!q.exec())
             return false;
         if (q.next())
             out = readStation(q);
+        return true;
+    });
+    if (answered)
+        *answered = ok;
+    return out;
+}
+
+std::optional<qint64> Store::changeCounter() const
+{
+    std::optional<qint64> out;
+    read("change counter", [&](QSqlQuery &q) {
+        if (!q.exec(QStringLiteral("SELECT counter FROM store_changes WHERE id = 1")))
+            return false;
+        out = q.next() ? q.value(0).toLongLong() : 0;
         return true;
     });
     return out;

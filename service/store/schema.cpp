@@ -124,6 +124,14 @@ const QList<QList<Statement>> &migrations()
               "ALTER TABLE watchlist ADD COLUMN added_at BIGINT NOT NULL DEFAULT 0" },
             { "CREATE INDEX price_reports_station ON price_reports (station_id, reported_at)" },
         },
+        // 3: a counter every change made beside a serving instance moves
+        // (the instance polls it to see those changes).
+        {
+            { "CREATE TABLE store_changes ("
+              " id INTEGER PRIMARY KEY CHECK (id = 1),"
+              " counter BIGINT NOT NULL)" },
+            { "INSERT INTO store_changes (id, counter) VALUES (1, 0)" },
+        },
     };
     return steps;
 }

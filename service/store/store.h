@@ -75,7 +75,9 @@ public:
     QStringList counties() const;
     QStringList areas(const QString &county) const;
     QList<StationRecord> stationsByArea(const QString &county, const QString &area) const;
-    std::optional<StationRecord> station(qint64 id) const;
+    // `answered` (when given) tells a station that is not there from a
+    // database that could not be read.
+    std::optional<StationRecord> station(qint64 id, bool *answered = nullptr) const;
     QList<StationRecord> watchlist(qint64 userId) const;
     // Every station, or nullopt on a database error.
     std::optional<QList<StationRecord>> allStations() const;
@@ -106,12 +108,31 @@ public:
     // already one at a time.)
     bool serializeSetup(QSqlDatabase &db, QSqlError &error) const;
 
-    // PostgreSQL only: a thread that calls changed(stationId) for every price
-    // change any instance commits, and resync() after the feed was
-    // interrupted (a lost connection; changes may have been missed). Blocks
-    // until the feed runs; false when it cannot be started.
-    bool followStationChanges(std::function<void(qint64)> changed, std::function<void()> resync);
+    // A thread that follows the changes other processes commit. On
+    // PostgreSQL it calls changed(stationId) for every price change any
+    // instance announces; on SQLite it polls the change counter and, when
+    // it moved, asks for a resync. resync() is also due after the feed was
+    // interrupted (a lost connection; changes may have been missed) and is
+    // asked again on every tick until it returns true. tick() runs on every
+    // tick (about twice a second), for retrying what failed. Blocks until
+    // the feed runs; false when it cannot be started.
+    bool followStationChanges(std::function<void(qint64)> changed, std::function<bool()> resync,
+                              std::function<void()> tick = {});
     void stopFollowing();
+
+    // Every transaction committed through this store also increments the
+    // database's change counter, by which a serving instance on the same
+    // SQLite file learns of changes made beside it (accounts, imports,
+    // moderation). On by default, for the command-line tools; the serving
+    // instance turns it off, as it updates its own memory.
+    void setCountsChanges(bool counts) { m_countsChanges = counts; }
+    // The change counter, or nothing when it cannot be read.
+    std::optional<qint64> changeCounter() const;
+
+    // SQLite: makes this process the only one serving the file (a lock held
+    // until the store is destroyed); false, with the reason, when another
+    // process serves it. PostgreSQL is shared by design: always true.
+    bool lockForServing(QString *error);
 
 private:
     bool migrate(QString *error);
@@ -126,6 +147,9 @@ private:
     QString m_path;
     Backend m_backend;
     int m_instance;
+    bool m_countsChanges = true;
+    bool m_ready = false; // open() has brought the schema up to date
+    int m_servingLock = -1;
     class Follower;
     std::unique_ptr<Follower> m_follower;
 };

@@ -55,7 +55,14 @@ bool Store::write(const TxBody &body)
             return false;
         }
         QSqlError error;
-        const TxStep step = body(db, error);
+        TxStep step = body(db, error);
+        if (step == TxStep::Commit && m_countsChanges && m_ready) {
+            QSqlQuery bump(db);
+            if (!bump.exec(QStringLiteral("UPDATE store_changes SET counter = counter + 1 WHERE id = 1"))) {
+                error = bump.lastError();
+                step = TxStep::Error;
+            }
+        }
         if (step == TxStep::Rollback) {
             control.exec(QStringLiteral("ROLLBACK"));
             return true;

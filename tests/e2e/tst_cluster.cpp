@@ -46,6 +46,7 @@ private slots:
     void priceReportIsSeenThroughTheOther();
     void killedInstanceLosesNoAcknowledgedWrite();
     void nginxSpreadsRequestsOverTwoInstances();
+    void readsAnsweredWhileTheDatabaseIsFrozen();
     void databaseRestartUnderLoad();
 
 private:
@@ -104,7 +105,7 @@ QStringList TestCluster::column(const QString &sql)
 void TestCluster::initTestCase()
 {
     if (PostgresServer::binDir().isEmpty())
-        QSKIP("PostgreSQL server programs (initdb, pg_ctl) not found: install postgresql-15 to run these tests");
+        QSKIP("PostgreSQL server programs (initdb, pg_ctl) not found: install postgresql to run these tests");
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         QSKIP("Qt's PostgreSQL driver (QPSQL) not found: install libqt6sql6-psql to run these tests");
     connect(&m_net, &QNetworkAccessManager::finished, this,
@@ -267,6 +268,35 @@ void TestCluster::nginxSpreadsRequestsOverTwoInstances()
     QTRY_COMPARE_WITH_TIMEOUT(petrolPrice(front, 9) + petrolPrice(front, 9), QStringLiteral("203.5203.5"), 5000);
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
+}
+
+// A database host that stops answering without closing anything (no
+// timeout of the database's own applies): what memory answers keeps being
+// answered, and what needs the database is answered at its deadline.
+void TestCluster::readsAnsweredWhileTheDatabaseIsFrozen()
+{
+    const QString base = m_a->baseUrl();
+    QCOMPARE(fetch(base, report(3, "171.1", "before-freeze")), QByteArray("SUCCESS")); // the login is remembered
+    QVERIFY(m_postgres.freeze(true));
+    auto thaw = qScopeGuard([&] { m_postgres.freeze(false); });
+    // Four reports hold four database threads (as many as there are).
+    QList<QNetworkReply *> stuck;
+    for (int i = 0; i < 4; ++i)
+        stuck << send(base, report(4, "172.2", "frozen" + QString::number(i)));
+    QVERIFY(elements(fetch(base, Api + "getStationById.php?id=5"), "station").value(0).value("ID") == "5");
+    QVERIFY(!elements(fetch(base, Api + "getNearbyStations.php?latitude=53.35&longitude=-6.26&maxDistance=400"),
+                      "station").isEmpty());
+    // Still frozen: each report is answered ERROR at its deadline.
+    for (QNetworkReply *r : stuck) {
+        QVERIFY(QTest::qWaitFor([&] { return r->isFinished(); }, ReplyTimeoutMs));
+        QCOMPARE(bodyOf(r), QByteArray("ERROR"));
+        r->deleteLater();
+    }
+    const QByteArray counties = fetch(base, Api + "getCounties.php");
+    QVERIFY2(counties.contains("<counties") && elements(counties, "county").isEmpty(), counties.constData());
+    thaw.dismiss();
+    QVERIFY(m_postgres.freeze(false));
+    QTRY_COMPARE_WITH_TIMEOUT(fetch(base, report(3, "173.3", "after-thaw")), QByteArray("SUCCESS"), ReplyTimeoutMs);
 }
 
 void TestCluster::databaseRestartUnderLoad()

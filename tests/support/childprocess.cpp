@@ -4,6 +4,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace TestSupport {
 
 namespace {
@@ -51,6 +54,17 @@ ChildRun runSelfInChildProcess(const QString &testFunction, QProcessEnvironment 
 QString childMode()
 {
     return qEnvironmentVariable(ChildModeVariable);
+}
+
+void exitWithEventLoopStatus(int boundMs)
+{
+    QTimer::singleShot(boundMs, qApp, [] { QCoreApplication::exit(ChildLoopNotEnded); });
+    const int status = QCoreApplication::exec();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // No exit-time destructors: QtTest's message handler does not outlive
+    // them, and the status is all the parent looks at.
+    std::_Exit(status);
 }
 
 } // namespace TestSupport

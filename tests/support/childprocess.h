@@ -32,7 +32,10 @@ struct ChildRun
 // that function, childMode() tells the two runs apart:
 //
 //   void tst_X::quitExitsWithOne() {
-//       if (TestSupport::childMode() == "quit") { ...do the thing that exits...; return; }
+//       if (TestSupport::childMode() == "quit") {
+//           ...set up what ends the event loop...;
+//           TestSupport::exitWithEventLoopStatus();
+//       }
 //       auto run = TestSupport::runSelfInChildProcess("quitExitsWithOne", {}, 20000, "quit");
 //       QVERIFY(run.exitedNormallyWith(1));
 //   }
@@ -43,5 +46,12 @@ ChildRun runSelfInChildProcess(const QString &testFunction,
 
 // The child mode of this process, or an empty string in the normal run.
 QString childMode();
+
+// For the child: runs the application's event loop as main() does and ends
+// the process with the status the loop returns (QtTest's own ending would
+// turn it into a failure count). A loop nobody ends within `boundMs` ends
+// the process with ChildLoopNotEnded.
+constexpr int ChildLoopNotEnded = 3;
+[[noreturn]] void exitWithEventLoopStatus(int boundMs = 20000);
 
 } // namespace TestSupport

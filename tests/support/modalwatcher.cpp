@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+
+#include <algorithm>
 #include <QtTest/QTest>
 
 namespace TestSupport {
@@ -75,6 +77,29 @@ ModalWatcher::ModalWatcher(QObject *parent)
     m_timer->setInterval(20);
     connect(m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
     m_timer->start();
+    qApp->installEventFilter(this);
+}
+
+bool ModalWatcher::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget->isWindow() && widget->isModal()) {
+            const bool known = std::any_of(m_tracked.cbegin(), m_tracked.cend(),
+                                           [widget](const Tracked &t) { return t.widget == widget; });
+            if (!known)
+                track(widget);
+        }
+    }
+    return false;
+}
+
+ModalWatcher::Tracked &ModalWatcher::track(QWidget *widget)
+{
+    m_tracked << Tracked{widget, int(m_records.size()), m_queue.isEmpty() ? Action() : m_queue.dequeue(),
+                         m_clock.elapsed(), -1};
+    m_records << describe(widget);
+    return m_tracked.last();
 }
 
 bool ModalWatcher::waitForCount(int n, int timeoutMs)
@@ -104,12 +129,8 @@ void ModalWatcher::poll()
         else if (t.actedAt >= 0)
             t.actedAt = now;   // blocked by a dialog above it: its time does not run
     }
-    if (!entry) {
-        m_tracked << Tracked{top, int(m_records.size()),
-                             m_queue.isEmpty() ? Action() : m_queue.dequeue(), now, -1};
-        m_records << describe(top);
-        entry = &m_tracked.last();
-    }
+    if (!entry)
+        entry = &track(top);
 
     if (entry->actedAt < 0) {
         if (now - entry->seenAt < entry->action.holdMs)

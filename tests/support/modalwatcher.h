@@ -63,6 +63,11 @@ public:
     // Spins the event loop until no modal widget is open.
     bool waitForNoModal(int timeoutMs = 5000);
 
+protected:
+    // Records a dialog the moment it is shown, so one that closes again
+    // before the next poll is counted all the same.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct Tracked
     {
@@ -74,6 +79,7 @@ private:
     };
 
     void poll();
+    Tracked &track(QWidget *widget);
     void perform(QPointer<QWidget> widget, int recordIndex, const Action &action);
 
     QTimer *m_timer = nullptr;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -119,6 +120,32 @@ bool PostgresServer::createDatabase(const QString &name)
 QString PostgresServer::uri(const QString &database) const
 {
     return QStringLiteral("postgresql:///%1?host=%2&user=%3").arg(database, m_dir.path(), QLatin1String(kSuperuser));
+}
+
+bool PostgresServer::freeze(bool frozen)
+{
+    QFile pidFile(dataDir() + QStringLiteral("/postmaster.pid"));
+    if (!m_running || !pidFile.open(QIODevice::ReadOnly))
+        return false;
+    const pid_t postmaster = pid_t(pidFile.readLine().trimmed().toLong());
+    if (postmaster <= 0)
+        return false;
+    // The postmaster and its children (backends, writers, the WAL writer).
+    QList<pid_t> pids { postmaster };
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid ...: comm may hold blanks, so split after ')'.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLong() == postmaster)
+            pids << pid_t(entry.toLong());
+    }
+    bool ok = true;
+    for (const pid_t pid : pids)
+        ok = ::kill(pid, frozen ? SIGSTOP : SIGCONT) == 0 && ok;
+    return ok;
 }
 
 } // namespace TestSupport

@@ -30,6 +30,9 @@ public:
     // Fast shutdown: open connections are cut, nothing committed is lost.
     bool stop();
     bool createDatabase(const QString &name);
+    // Stops every process of the server with SIGSTOP (a database host that
+    // stops answering without closing anything), or lets them go on.
+    bool freeze(bool frozen);
 
     // A libpq connection URI for a database on this server.
     QString uri(const QString &database) const;

@@ -16,7 +16,6 @@
 #include <QThread>
 #include <QtTest>
 
-#include <cstdlib>
 #include <memory>
 
 using namespace TestSupport;
@@ -260,17 +259,20 @@ void tst_Support::watcherHandlesNestedBoxes()
 void tst_Support::childExitStatus()
 {
     if (childMode() == "escape-quits") {
-        // Child: Escape on a box whose escape button is "Quit" ends the process.
+        // Child: Escape on a box whose escape button is "Quit" ends the
+        // event loop, and with it the process, with status 1.
         ModalWatcher watcher;
         watcher.enqueueAction(ModalWatcher::Action::escape());
-        QMessageBox box(QMessageBox::Warning, "Velmora", "Could not connect");
-        box.addButton("Continue", QMessageBox::AcceptRole);
-        QPushButton *quit = box.addButton("Quit", QMessageBox::RejectRole);
-        box.setEscapeButton(quit);
-        box.exec();
-        if (box.clickedButton() == quit)
-            std::exit(1);
-        return;
+        QTimer::singleShot(0, qApp, [] {
+            QMessageBox box(QMessageBox::Warning, "Velmora", "Could not connect");
+            box.addButton("Continue", QMessageBox::AcceptRole);
+            QPushButton *quit = box.addButton("Quit", QMessageBox::RejectRole);
+            box.setEscapeButton(quit);
+            box.exec();
+            if (box.clickedButton() == quit)
+                QCoreApplication::exit(1);
+        });
+        TestSupport::exitWithEventLoopStatus();
     }
     const ChildRun run = runSelfInChildProcess("childExitStatus", {}, 30000, "escape-quits");
     QVERIFY2(run.finished, run.stderrData.constData());
