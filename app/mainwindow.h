@@ -158,6 +158,9 @@ public:
     bool gpsStarted;
     bool settingsTabVisited;
     QString currentStationId;
+    // The map-data credit the service sent with its last reply; empty when
+    // it sent none (the About box then shows the version alone).
+    QString dataCredit;
     bool errorDialogOpen;
     float lastLongitude;
     float lastLatitude;

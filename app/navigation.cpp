@@ -31,7 +31,13 @@ void MainWindow::on_actionArea_triggered()
 
 void MainWindow::on_actionAbout_triggered()
 {
-    QMessageBox::information(this, QStringLiteral("Velmora"), QStringLiteral("Velmora ") + appVersion);
+    QString text = QStringLiteral("Velmora ") + appVersion;
+    if (!dataCredit.isEmpty())
+        text += QStringLiteral("\n\nStation data ") + dataCredit;
+    // Plain text: the credit comes from the service and is shown as sent.
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Velmora"), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void MainWindow::on_actionNormal_Screen_triggered()

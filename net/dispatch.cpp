@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QUrl>
 #include <QUrlQuery>
@@ -17,6 +18,16 @@ QByteArray upToZero(const QByteArray &bytes)
     return QByteArray(bytes.constData());
 }
 
+// The credit as one line of plain text of a sensible length, whatever the
+// header held.
+QString creditLine(const QByteArray &header)
+{
+    constexpr qsizetype MaxCreditLength = 200;
+    QString line = QString::fromUtf8(header);
+    line.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return line.simplified().left(MaxCreditLength);
+}
+
 } // namespace
 
 // Routes a finished reply by the operation named in its URL path. The names
@@ -26,6 +37,8 @@ void MainWindow::httpReply(QNetworkReply *reply)
 {
     const QByteArray body = reply->readAll();
     const QString path = reply->url().path();
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        dataCredit = creditLine(reply->rawHeader(QByteArrayLiteral("X-Data-Credit")));
 
     // An empty body is the usual result of a failed request; the request
     // layer has already reported that, so there is nothing to show here.

@@ -19,6 +19,7 @@ struct Command
 
 const Command Commands[] = {
     { "user", velmora::commands::user },
+    { "import", velmora::commands::import },
 };
 
 } // namespace

@@ -29,6 +29,7 @@ private slots:
     void backButtons();
     void screenModes();
     void aboutBox();
+    void aboutBoxCreditsTheServicesData();
     void settingsTabEntered();
     void gpsTabEnteredTwice();
     void watchListEnteredTwice();
@@ -156,6 +157,23 @@ void TstNavigation::aboutBox()
     QCOMPARE(box.text, QStringLiteral("Velmora " VELMORA_WIRE_VERSION));
     QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
     QCOMPARE(box.icon, int(QMessageBox::Information));
+}
+
+void TstNavigation::aboutBoxCreditsTheServicesData()
+{
+    // A service of real stations credits their source with every reply; the
+    // box shows the line it last sent, as plain text.
+    const QByteArray credit = "\xc2\xa9 OpenStreetMap contributors, <b>ODbL</b>";
+    env->server.setResponse(QStringLiteral("getCounties"),
+                            TestSupport::Response::ok("<counties/>").withHeader("X-Data-Credit", credit));
+    env->server.setResponse(QStringLiteral("getVersion"),
+                            TestSupport::Response::ok(":00.1", "text/plain").withHeader("X-Data-Credit", credit));
+    auto w = makeWindow();
+    QTRY_VERIFY(!w->dataCredit.isEmpty());
+    w->ui->actionAbout->trigger();
+    QVERIFY(env->modals.waitForCount(1));
+    QCOMPARE(env->modals.last().text, QStringLiteral("Velmora " VELMORA_WIRE_VERSION
+                                                     "\n\nStation data \u00a9 OpenStreetMap contributors, <b>ODbL</b>"));
 }
 
 void TstNavigation::settingsTabEntered()

@@ -10,6 +10,8 @@ namespace velmora::commands {
 // returns the process's exit status. The QCoreApplication exists already.
 int serve(const QStringList &arguments);
 int user(const QStringList &arguments);
+// Loads the filling stations of OpenStreetMap files into the database.
+int import(const QStringList &arguments);
 
 } // namespace velmora::commands
 

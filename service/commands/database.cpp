@@ -70,4 +70,13 @@ bool resolveDatabase(const QString &dbOption, QString *location, QString *error)
     return true;
 }
 
+QCommandLineOption databaseOption()
+{
+    return QCommandLineOption(QStringLiteral("db"),
+                              QStringLiteral("Database file (SQLite), or a postgresql:// connection URI; default: "
+                                             "the packaged service's when run as root or as its account, else your "
+                                             "own."),
+                              QStringLiteral("PATH|URI"));
+}
+
 } // namespace velmora::commands

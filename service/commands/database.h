@@ -1,6 +1,7 @@
 #ifndef VELMORA_SERVICE_COMMANDS_DATABASE_H
 #define VELMORA_SERVICE_COMMANDS_DATABASE_H
 
+#include <QCommandLineOption>
 #include <QString>
 
 namespace velmora::commands {
@@ -35,6 +36,10 @@ DatabaseChoice chooseDatabase(long uid, long serviceUid, const QString &userData
 // root, it switches to the service's account first (group, supplementary
 // groups, then user); false with `error` filled when that fails.
 bool resolveDatabase(const QString &dbOption, QString *location, QString *error);
+
+// The --db option of the commands that change the database, with the
+// default above in its help text.
+QCommandLineOption databaseOption();
 
 } // namespace velmora::commands
 

@@ -10,6 +10,7 @@
 #include "store.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -41,7 +42,10 @@ int serve(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
             "Velmora web service: station catalogue, prices, watch lists and the update check.\n"
-            "Commands: velmora-service user add|passwd NAME (see velmora-service user --help)."));
+            "Commands: velmora-service user add|passwd NAME (see velmora-service user --help); "
+            "velmora-service import FILE... loads real stations from OpenStreetMap files (see velmora-service "
+            "import --help). Map data \u00a9 OpenStreetMap contributors, ODbL "
+            "(https://www.openstreetmap.org/copyright); once imported, every reply credits it."));
     parser.addHelpOption();
     const QCommandLineOption listenOpt(QStringLiteral("listen"), QStringLiteral("Address to listen on."),
                                        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
@@ -169,6 +173,11 @@ int serve(const QStringList &arguments)
     std::fflush(stdout);
     std::fprintf(stderr, "velmora-service: database %s, %lld stations\n", qPrintable(store.displayName()),
                  static_cast<long long>(store.stationCount()));
+    if (const auto mapTime = store.mapDataTime())
+        std::fprintf(stderr, "velmora-service: stations from OpenStreetMap data of %s\n",
+                     *mapTime > 0 ? qPrintable(QDateTime::fromSecsSinceEpoch(*mapTime, Qt::UTC)
+                                                       .toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")))
+                                  : "unknown date");
     if (!server.loopbackOnly() && service.login(QStringLiteral("demo"), QStringLiteral("demo")))
         std::fprintf(stderr, "velmora-service: warning: listening on %s, reachable from other machines, and the "
                              "account demo / demo exists: anyone can report prices with it\n",

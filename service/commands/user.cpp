@@ -79,11 +79,7 @@ int user(const QStringList &arguments)
             "Accounts of the service. add NAME and passwd NAME read the password from the terminal "
             "(or the first line of standard input when it is not a terminal)."));
     parser.addHelpOption();
-    const QCommandLineOption dbOpt(QStringLiteral("db"),
-                                   QStringLiteral("Database file (SQLite), or a postgresql:// connection URI; "
-                                                  "default: the packaged service's when run as root or as its "
-                                                  "account, else your own."),
-                                   QStringLiteral("PATH|URI"));
+    const QCommandLineOption dbOpt = databaseOption();
     const QCommandLineOption iterOpt(QStringLiteral("hash-iterations"),
                                      QStringLiteral("PBKDF2 iterations for the password stored."),
                                      QStringLiteral("N"), QString::number(kDefaultHashIterations));

@@ -64,7 +64,8 @@ void Catalogue::update(const StationRecord &station)
     entry.lat = station.lat;
     entry.lng = station.lng;
     entry.element = std::move(element);
-    m_cells[entry.cell].push_back({ station.lat, station.lng, station.id, index });
+    if (!station.retired)
+        m_cells[entry.cell].push_back({ station.lat, station.lng, station.id, index });
 }
 
 void Catalogue::remove(qint64 id)
@@ -102,7 +103,10 @@ void Catalogue::insertLocked(const StationRecord &station, QByteArray element)
     const quint64 cell = cellOf(station.lat, station.lng);
     m_entries.push_back({ station.id, station.lat, station.lng, cell, std::move(element) });
     m_byId.insert(station.id, index);
-    m_cells[cell].push_back({ station.lat, station.lng, station.id, index });
+    // A retired station is still found by its id (watch lists name it) but
+    // no longer near anything.
+    if (!station.retired)
+        m_cells[cell].push_back({ station.lat, station.lng, station.id, index });
 }
 
 void Catalogue::removeFromCellLocked(int index)

@@ -38,6 +38,8 @@ struct Response
     // When set, the reply's content is this file, sent from the disk by the
     // HTTP layer (body stays empty).
     QString filePath {};
+    // Further header fields: name, value.
+    QList<QPair<QByteArray, QByteArray>> headers {};
 };
 
 } // namespace velmora

@@ -107,6 +107,7 @@ bool Service::reloadCatalogue() const
         return false;
     m_catalogue.replace(*stations);
     m_staleStations.clear(); // all read again just now
+    m_creditsMap = m_store.mapDataTime().has_value();
     return true;
 }
 
@@ -147,6 +148,18 @@ void Service::retryStaleStations() const
 
 Response Service::handle(const Request &request) const
 {
+    bool stationList = false;
+    Response r = answer(request, &stationList);
+    if (!m_creditsMap.load())
+        return r;
+    r.headers.append({ QByteArray(kMapCreditHeader), QByteArray(kMapCredit) });
+    if (stationList)
+        r.body = withCreditComment(r.body);
+    return r;
+}
+
+Response Service::answer(const Request &request, bool *stationList) const
+{
     using Handler = Response (Service::*)(const Request &) const;
     static const QList<QPair<QString, Handler>> api = {
         { QStringLiteral("getCounties.php"), &Service::counties },
@@ -163,6 +176,8 @@ Response Service::handle(const Request &request) const
         for (const auto &entry : api) {
             if (entry.first != op)
                 continue;
+            *stationList = entry.first.startsWith(QLatin1String("getStation"))
+                    || entry.first == QLatin1String("getNearbyStations.php");
             // A request with a control character anywhere in its query is
             // answered as if it had no parameters: the operation's own
             // refusal (an empty document or ERROR), nothing stored.

@@ -54,6 +54,8 @@ public:
     // catalogue in memory is then kept as it was.
     bool reloadCatalogue() const;
 
+    // Every reply of a catalogue taken from the map carries the map's
+    // credit as a header, station lists also as a comment.
     Response handle(const Request &request) const;
 
     // True when answering the request means checking a password the slow
@@ -89,7 +91,11 @@ public:
 
     const ServiceConfig &config() const { return m_config; }
 
+    // Whether the stations came from the map (replies then carry its credit).
+    bool creditsMap() const { return m_creditsMap.load(); }
+
 private:
+    Response answer(const Request &request, bool *stationList) const;
     Response counties(const Request &r) const;
     Response areasByCounty(const Request &r) const;
     Response stationsByArea(const Request &r) const;
@@ -114,6 +120,7 @@ private:
     std::unique_ptr<CredentialCache> m_logins;
     std::unique_ptr<FailureLimiter> m_failures;
     mutable std::atomic<int> m_dummyIterations { 0 }; // 0: look it up again
+    mutable std::atomic<bool> m_creditsMap { false };
     // Internally locked; changes are not part of the service's own state.
     mutable Catalogue m_catalogue;
     // Held from reading stations in the database until they are in the

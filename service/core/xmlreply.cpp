@@ -121,6 +121,14 @@ const StationsDocumentParts &stationsDocumentParts()
     return parts;
 }
 
+QByteArray withCreditComment(const QByteArray &document)
+{
+    const QByteArray comment = QByteArrayLiteral("<!-- ") + kMapCredit + QByteArrayLiteral(" -->");
+    const qsizetype declarationEnd = document.startsWith("<?xml") ? document.indexOf("?>") : -1;
+    QByteArray out = document;
+    return out.insert(declarationEnd < 0 ? 0 : declarationEnd + 2, comment);
+}
+
 QList<QByteArray> renderStationElements(const QList<StationRecord> &stations)
 {
     QList<StationRecord> plain = stations;

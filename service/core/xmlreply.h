@@ -19,6 +19,7 @@ struct StationRecord
     double petrolPrice = 0, dieselPrice = 0;
     qint64 petrolUpdated = 0, dieselUpdated = 0; // seconds since the epoch, 0 = never
     double distanceKm = -1;                      // written only when >= 0
+    bool retired = false;                        // off the map: answered by id, left out of lists
 };
 
 // <counties><county Name=".."/>...</counties>
@@ -40,6 +41,12 @@ const StationsDocumentParts &stationsDocumentParts();
 // closing "/>" (so a Distance attribute can follow), in the input order. The
 // distances of the input are ignored.
 QList<QByteArray> renderStationElements(const QList<StationRecord> &stations);
+
+// The credit the map's licence asks for wherever its data is shown.
+inline constexpr char kMapCredit[] = "\u00a9 OpenStreetMap contributors, ODbL https://www.openstreetmap.org/copyright";
+inline constexpr char kMapCreditHeader[] = "X-Data-Credit";
+// The document with the credit as a comment ahead of its root element.
+QByteArray withCreditComment(const QByteArray &document);
 
 // "yyyy-MM-dd hh:mm:ss" in local time, or "" for 0. The local time zone is
 // looked up once per process, not once per value.

@@ -266,6 +266,9 @@ void Session::reply(const Response &r, const std::string &method, const std::str
         head.set(http::field::allow, m_head ? "GET" : "GET, HEAD");
     if (r.status == 503)
         head.set(http::field::retry_after, "1");
+    for (const auto &[name, value] : r.headers)
+        head.set(beast::string_view(name.constData(), size_t(name.size())),
+                 beast::string_view(value.constData(), size_t(value.size())));
     head.keep_alive(m_keepAlive);
     if (!report([this](Admission &a) { return a.sending(m_id, Clock::now()); })) {
         close();

@@ -37,15 +37,19 @@ bool Store::followStationChanges(std::function<void(qint64)> changed, std::funct
     m_follower->thread = QThread::create([this, name, pg, changed, resync, tick, started] {
         {
             QEventLoop loop;
+            bool live = false, wasLive = false, reported = false, needsResync = false;
             QSqlDatabase db;
             if (pg) {
                 db = addPostgresConnection(m_path, name);
                 QObject::connect(db.driver(), &QSqlDriver::notification, &loop,
                                  [&](const QString &, QSqlDriver::NotificationSource, const QVariant &payload) {
-                                     changed(payload.toLongLong());
+                                     // An import changed the whole catalogue.
+                                     if (payload.toString() == kCatalogueChanged)
+                                         needsResync = !resync();
+                                     else
+                                         changed(payload.toLongLong());
                                  });
             }
-            bool live = false, wasLive = false, reported = false, needsResync = false;
             std::optional<qint64> seen; // the SQLite change counter last caught up with
             // PostgreSQL: a dropped LISTEN connection is noticed by the next
             // check and opened again; whatever changed meanwhile is caught up.

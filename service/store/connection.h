@@ -14,6 +14,8 @@ namespace velmora {
 // Price changes are announced on this channel with the station id as the
 // payload; every instance listens and refreshes that station.
 inline const QString kStationChannel = QStringLiteral("velmora_station");
+// The payload on that channel when the whole catalogue changed (an import).
+inline const QString kCatalogueChanged = QStringLiteral("catalogue");
 
 bool isBusy(const QSqlError &error);
 // PostgreSQL: the connection is gone.

@@ -15,7 +15,7 @@ namespace {
 
 const char *kStationColumns =
         "s.id, s.name, s.brand, s.addr1, s.addr2, s.lat, s.lng,"
-        " s.petrol_price, s.diesel_price, s.petrol_updated, s.diesel_updated";
+        " s.petrol_price, s.diesel_price, s.petrol_updated, s.diesel_updated, s.retired";
 
 StationRecord readStation(const QSqlQuery &q)
 {
@@ -33,6 +33,7 @@ StationRecord readStation(const QSqlQuery &q)
     s.dieselPrice = q.value(8).toDouble();
     s.petrolUpdated = q.value(9).toLongLong();
     s.dieselUpdated = q.value(10).toLongLong();
+    s.retired = q.value(11).toInt() != 0;
     return s;
 }
 
@@ -63,8 +64,12 @@ QStringList Store::areas(const QString &county) const
 {
     QStringList out;
     read("areas", [&](QSqlQuery &q) {
+        // An area whose stations have all been retired has nothing to show.
         q.prepare(QStringLiteral("SELECT a.name FROM areas a JOIN counties c ON c.id = a.county_id"
-                                 " WHERE c.name = ? ORDER BY a.name"));
+                                 " WHERE c.name = ?"
+                                 " AND (EXISTS (SELECT 1 FROM stations s WHERE s.area_id = a.id AND s.retired = 0)"
+                                 " OR NOT EXISTS (SELECT 1 FROM stations s WHERE s.area_id = a.id))"
+                                 " ORDER BY a.name"));
         q.addBindValue(county);
         if (!q.exec())
             return false;
@@ -82,7 +87,7 @@ QList<StationRecord> Store::stationsByArea(const QString &county, const QString 
         q.prepare(QStringLiteral("SELECT %1 FROM stations s"
                                  " JOIN areas a ON a.id = s.area_id"
                                  " JOIN counties c ON c.id = a.county_id"
-                                 " WHERE c.name = ? AND a.name = ? ORDER BY s.name, s.id")
+                                 " WHERE c.name = ? AND a.name = ? AND s.retired = 0 ORDER BY s.name, s.id")
                           .arg(QLatin1String(kStationColumns)));
         q.addBindValue(county);
         q.addBindValue(area);
@@ -156,7 +161,7 @@ qint64 Store::stationCount() const
 {
     qint64 count = 0;
     read("station count", [&](QSqlQuery &q) {
-        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM stations")) || !q.next())
+        if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM stations WHERE retired = 0")) || !q.next())
             return false;
         count = q.value(0).toLongLong();
         return true;

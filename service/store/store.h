@@ -2,6 +2,7 @@
 #define VELMORA_SERVICE_STORE_H
 
 #include "passwords.h"
+#include "stationimport.h"
 #include "xmlreply.h"
 
 #include <QList>
@@ -94,6 +95,18 @@ public:
     AddResult addToWatchlist(qint64 userId, qint64 stationId);
     enum class ReportResult { Stored, NoSuchStation, Failed };
     ReportResult reportPrice(const PriceReport &report);
+
+    // Makes the stations taken from the map the catalogue, in one
+    // transaction: stations are matched by their map element, so prices,
+    // reports and watch lists stay with them; those no longer on the map are
+    // retired. Refuses (DemoPresent) while demo stations are there unless
+    // replaceDemo, which deletes them, their history and the demo account.
+    // Running instances are told to read the catalogue again.
+    ImportOutcome importStations(const QList<ImportedStation> &stations, qint64 dataTime, bool replaceDemo,
+                                 ImportCounts &counts, QString *error);
+    // When the map data of the last import was taken (seconds since the
+    // epoch), or nullopt when no station came from the map.
+    std::optional<qint64> mapDataTime() const;
 
     // Runs body inside BEGIN IMMEDIATE ... COMMIT on this thread's connection.
     // body returns Commit or Rollback (a deliberate outcome), or Error with the

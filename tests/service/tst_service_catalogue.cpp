@@ -232,10 +232,14 @@ void TestServiceCatalogue::schemaIsCreatedAndMigrated()
         answer = q.next() ? q.value(0).toString() : QString();
     };
     // Wind the file back to the first schema step, then see it migrated.
-    openAndRun({ "DROP TABLE store_changes", "DROP INDEX price_reports_station", "ALTER TABLE watchlist DROP COLUMN added_at",
-                 "PRAGMA user_version = 1", "PRAGMA journal_mode" });
+    openAndRun({ "DROP TABLE imports", "DROP INDEX stations_osm", "ALTER TABLE stations DROP COLUMN retired",
+                 "ALTER TABLE stations DROP COLUMN osm_id", "ALTER TABLE stations DROP COLUMN osm_type",
+                 "DROP TABLE store_changes", "DROP INDEX price_reports_station",
+                 "ALTER TABLE watchlist DROP COLUMN added_at", "PRAGMA user_version = 1", "PRAGMA journal_mode" });
     QCOMPARE(answer, QStringLiteral("wal"));
-    openAndRun({ "SELECT added_at FROM watchlist", "SELECT counter FROM store_changes", "PRAGMA user_version = 99" });
+    openAndRun({ "SELECT added_at FROM watchlist", "SELECT counter FROM store_changes",
+                 "SELECT osm_type, osm_id, retired FROM stations", "SELECT data_time FROM imports",
+                 "PRAGMA user_version = 99" });
     // A file written by a newer program is left alone.
     velmora::Store store(path);
     QString error;

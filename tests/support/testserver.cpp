@@ -316,6 +316,8 @@ void TestServer::respond(QTcpSocket *socket, const Response &response, bool keep
     if (!response.contentType.isEmpty())
         out += "Content-Type: " + response.contentType + "\r\n";
     out += "Content-Length: " + QByteArray::number(announced) + "\r\n";
+    for (const auto &[name, value] : response.headers)
+        out += name + ": " + value + "\r\n";
     out += closeAfter ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
     out += partial ? response.body.left(response.body.size() / 2) : response.body;
     socket->write(out);

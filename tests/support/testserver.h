@@ -42,6 +42,7 @@ struct Response
     QByteArray contentType = "text/xml";
     Mode mode = Normal;
     int delayMs = 0;        // wait before answering
+    QList<QPair<QByteArray, QByteArray>> headers;   // further header fields
 
     static Response ok(const QByteArray &body, const QByteArray &contentType = "text/xml");
     static Response empty();
@@ -50,6 +51,11 @@ struct Response
     static Response partialThenClose(const QByteArray &body);
 
     Response &withDelay(int ms) { delayMs = ms; return *this; }
+    Response &withHeader(const QByteArray &name, const QByteArray &value)
+    {
+        headers.append({ name, value });
+        return *this;
+    }
 };
 
 class TestServer : public QObject
