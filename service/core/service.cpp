@@ -280,9 +280,14 @@ Response Service::nearbyStations(const Request &r) const
 
 Response Service::stationsByWatchlist(const Request &r) const
 {
-    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")), r.peer);
+    bool storeFailed = false;
+    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")), r.peer,
+                              &storeFailed);
+    // Refused credentials are said as such, so the client can tell the user;
+    // an older client reads the word as an empty list. A store that cannot
+    // answer is no verdict on the login.
     if (!userId)
-        return xmlReply(stationsDocument({}));
+        return storeFailed || !m_store.isReachable() ? xmlReply(stationsDocument({})) : word("BADLOGIN");
     return xmlReply(stationsDocument(m_store.watchlist(*userId)));
 }
 
