@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "net/catalogue.h"
+#include "stations/rowhold.h"
 #include "ui_mainwindow.h"
 
 #include <QLCDNumber>
@@ -23,11 +24,17 @@ void MainWindow::loadStation(const QString &id)
 }
 
 // The station id is the text of column 0 of the clicked row, whichever
-// column was clicked. A row without that cell opens nothing.
+// column was clicked. A row without that cell opens nothing. A click opens
+// the station its press began on, even if a refill moved it since.
 void MainWindow::openStationFromTable(QTableWidget *table, const QModelIndex &index)
 {
     if (!index.isValid())
         return;
+    const RowHold *hold = RowHold::of(table);
+    if (hold && !hold->pressedStation().isEmpty()) {
+        loadStation(hold->pressedStation());
+        return;
+    }
     const QTableWidgetItem *idItem = table->item(index.row(), 0);
     if (!idItem)
         return;

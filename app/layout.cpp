@@ -22,6 +22,13 @@ QFont withPixelSize(const QFont &base, int pixels)
     return font;
 }
 
+// Widest the station columns get in a desktop window, in pixels. The price
+// column is as wide as on an 800 x 480 handheld held sideways; the title
+// column a little wider than there, for the longer names a desktop window
+// can show whole.
+constexpr int MaxTitleColumnWidth = 640;
+constexpr int MaxPriceColumnWidth = 142;
+
 } // namespace
 
 // Sizes fonts and tab icons once, from the longer side of the device's
@@ -32,6 +39,13 @@ void MainWindow::applyScreenFonts()
     installStationDelegate(ui->gpsTable);
     installStationDelegate(ui->areaStationTable);
     installStationDelegate(ui->favsTable);
+
+    // A handheld scrolls by dragging and keeps the whole width for the rows;
+    // a desktop window shows a scroll bar when the rows do not fit.
+    const Qt::ScrollBarPolicy bars =
+        Platform::windowStandsForScreen(this) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    for (QTableWidget *table : {ui->gpsTable, ui->areaStationTable, ui->favsTable})
+        table->setVerticalScrollBarPolicy(bars);
 
     const int longSide = Platform::deviceLongSide();
 
@@ -79,7 +93,9 @@ void MainWindow::orientationChanged()
 
 // Columns 1 and 2 take 73 % and 19 % of the usable width; column 0 (the
 // hidden station id) is left alone. In landscape the tab bar on the left
-// takes the width of one tab icon.
+// takes the width of one tab icon. On a wide desktop window the shares are
+// capped, so the price stays near its station's name and the star, centred
+// under the price, stays beside it; a handheld's screen is used whole.
 void MainWindow::setColumnWidths(QTableWidget *table, bool portrait)
 {
     int width = Platform::availableGeometry(table).width();
@@ -87,6 +103,12 @@ void MainWindow::setColumnWidths(QTableWidget *table, bool portrait)
         width -= ui->tabWidgit->iconSize().width();
 
     const double percent = width / 100.0;
-    table->setColumnWidth(1, int(percent * 73));
-    table->setColumnWidth(2, int(percent * 19));
+    int title = int(percent * 73);
+    int price = int(percent * 19);
+    if (Platform::windowStandsForScreen(this)) {
+        title = std::min(title, MaxTitleColumnWidth);
+        price = std::min(price, MaxPriceColumnWidth);
+    }
+    table->setColumnWidth(1, title);
+    table->setColumnWidth(2, price);
 }

@@ -3,9 +3,11 @@
 #include "app/constants.h"
 #include "net/catalogue.h"
 #include "platform/screen.h"
+#include "settings/keyring.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QNetworkAccessManager>
 
 // Construction runs in a fixed order: several steps send requests or trigger
@@ -28,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::httpReply);
 
     ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/velmora")));
+    installInputHandling();
 
     setWindowTitle(QStringLiteral("Velmora - Select a county"));
     setStatus(ui->areaStatus, QStringLiteral("Retrieving counties"));
@@ -37,6 +41,7 @@ MainWindow::MainWindow(QWidget *parent)
     settingsTabVisited = false;
     gpsStarted = false;
 
+    keyring = new Keyring(this);
     loadSettings();
     // The window has its size before the layout first reads it.
     restoreWindowGeometry();

@@ -3,17 +3,23 @@
 
 #include <QDomElement>
 #include <QDomNodeList>
+#include <QHash>
 #include <QGeoPositionInfo>
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QNetworkReply>
 #include <QString>
+#include <QUrl>
 
+#include <functional>
+
+class Keyring;
 class QCloseEvent;
 class QGeoPositionInfoSource;
 class QLabel;
 class QListWidgetItem;
 class QNetworkAccessManager;
+class QSettings;
 class QTableWidget;
 class Ui_MainWindow;
 
@@ -31,6 +37,9 @@ enum RequestKind {
 
 // Item data role of the second, smaller line of a station-table cell.
 constexpr int SubtitleRole = Qt::UserRole + 100;
+// How many characters at the start of the second line may be cut short when
+// the line does not fit (the address, before the distance and age).
+constexpr int ElidableSubtitleRole = Qt::UserRole + 101;
 
 // Coordinate value that marks "no GPS fix".
 constexpr float NoFix = 1.0e9f;
@@ -63,6 +72,7 @@ public:
     // --- station actions (actions/) ---
     void startGps();
     void retrieveWatchlist();
+    void fetchWatchlist();
     void loadStation(const QString &id);
     void openStationFromTable(QTableWidget *table, const QModelIndex &index);
 
@@ -111,6 +121,7 @@ private slots:
     void on_favsTable_clicked(QModelIndex index);
     void on_countyList_itemClicked(QListWidgetItem *item);
     void on_areaList_itemClicked(QListWidgetItem *item);
+    void on_actionQuit_triggered();
 
 protected:
     // Keeps edits made on the settings tab when the window closes while that
@@ -124,12 +135,21 @@ private:
     void handleVersionReply(const QByteArray &body);
     // station data
     bool priceDateKnown(const QDomElement &station, const QString &fuel);
+    void fillStationRow(QTableWidget *table, int row, const QDomElement &station, const QString &fuel,
+                        float threshold);
     // station actions
     void sendPriceReport(class QLCDNumber *display, bool diesel, class QPushButton *button);
     void stepPrice(class QLCDNumber *display, double delta);
+    void refreshStation(const QString &id);
     // settings
+    void takeKeyringAnswer(const QString &filePassword);
+    void storePassword(QSettings &store);
+    void withPassword(std::function<void(const QString &)> send);
     void restoreWindowGeometry();
     void keepWindowGeometry();
+    // keyboard and pointer
+    void installInputHandling();
+    void goBack();
 
 public:
     Ui_MainWindow *ui;
@@ -144,6 +164,16 @@ public:
     bool errorDialogOpen;
     float lastLongitude;
     float lastLatitude;
+
+private:
+    // The request whose reply last filled each station table, asked again
+    // when one of its stations changes.
+    QHash<QTableWidget *, QUrl> stationListSources;
+    // Where the password is kept between runs.
+    Keyring *keyring = nullptr;
+    // The credentials as they were when the settings tab was entered.
+    QString userOnSettingsEntry;
+    QString passwordOnSettingsEntry;
 };
 
 #endif

@@ -79,11 +79,19 @@ void MainWindow::on_tabWidgit_currentChanged(int index)
     if (settingsTabVisited) {
         saveSettings();
         settingsTabVisited = false;
+        // New credentials are tried at once, so a wrong password is said
+        // while the user still remembers typing it; entering the watch-list
+        // tab fetches the list anyway.
+        if (index != 2 && (ui->userName->text() != userOnSettingsEntry
+                           || ui->password->text() != passwordOnSettingsEntry))
+            fetchWatchlist();
     }
 
     switch (index) {
     case 3:
         settingsTabVisited = true;
+        userOnSettingsEntry = ui->userName->text();
+        passwordOnSettingsEntry = ui->password->text();
         setStatus(ui->settingsStatus, QString());
         setWindowTitle(QStringLiteral("Velmora - Settings"));
         break;

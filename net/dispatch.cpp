@@ -48,10 +48,13 @@ void MainWindow::httpReply(QNetworkReply *reply)
         } else if (path.contains(QLatin1String("getAreasByCounty"))) {
             parseReply(body, KindAreas);
         } else if (path.contains(QLatin1String("getStationsByArea"))) {
+            stationListSources.insert(ui->areaStationTable, reply->url());
             parseReply(body, KindAreaStations);
         } else if (path.contains(QLatin1String("getNearbyStations"))) {
+            stationListSources.insert(ui->gpsTable, reply->url());
             parseReply(body, KindNearbyStations);
         } else if (path.contains(QLatin1String("getStationsByWatchlist"))) {
+            stationListSources.insert(ui->favsTable, reply->url());
             parseReply(body, KindWatchlistStations);
         } else if (path.contains(QLatin1String("getStationById"))) {
             // Replies may finish out of order: only the station the page was
@@ -87,13 +90,15 @@ void MainWindow::httpReply(QNetworkReply *reply)
 void MainWindow::handlePriceUpdateReply(const QByteArray &body, const QUrl &url)
 {
     const QByteArray word = upToZero(body);
+    const QUrlQuery query(url);
+    const QString stationId = query.queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
     if (word == "SUCCESS") {
         qDebug() << "Price update successful";
+        refreshStation(stationId);
         return;
     }
 
-    const QUrlQuery query(url);
-    if (query.queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded) == currentStationId) {
+    if (stationId == currentStationId) {
         const bool diesel = query.queryItemValue(QStringLiteral("type")) == QLatin1String("Diesel");
         (diesel ? ui->saveDieselButton : ui->savePetrolButton)->setEnabled(true);
     }
@@ -103,7 +108,14 @@ void MainWindow::handlePriceUpdateReply(const QByteArray &body, const QUrl &url)
                              QStringLiteral("Could not update price - server rejected update"));
     } else if (word == "BADLOGIN") {
         QMessageBox::warning(this, QStringLiteral("Update failed"),
-                             QStringLiteral("Bad login, please check your user and password in the settings page."));
+                             QStringLiteral("Bad login, please check your user and password on the Settings tab."));
+    } else {
+        // No answer the service gives on purpose: the connection failed, or
+        // something in between (a proxy, an overloaded front end) answered
+        // instead. The report is lost unless the user knows to send it again.
+        QMessageBox::information(this, QStringLiteral("Update failed"),
+                                 QStringLiteral("Could not update price - the service could not be reached. "
+                                                "Please try again."));
     }
 }
 

@@ -139,7 +139,7 @@ int deviceLongSide()
     return std::max(screen.width(), screen.height());
 }
 
-void placeWindow(QWidget *window, const QRect &kept)
+void placeWindow(QWidget *window, const QByteArray &kept)
 {
     if (!window)
         return;
@@ -152,9 +152,11 @@ void placeWindow(QWidget *window, const QRect &kept)
         return;
     }
 
-    if (kept.isValid() && onSomeScreen(kept)) {
-        window->setGeometry(kept);
-    } else {
+    // Qt's own form keeps the normal geometry and the maximised state
+    // together, and moves a place on a screen that is gone onto one that is
+    // there.
+    if (kept.isEmpty() || !window->restoreGeometry(kept) || !onSomeScreen(window->normalGeometry())) {
+        window->setWindowState(window->windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
         const QSize size = QSize(HandheldLongSide, HandheldShortSide).boundedTo(available.size());
         window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
     }
@@ -165,13 +167,16 @@ void placeWindow(QWidget *window, const QRect &kept)
     window->installEventFilter(new ResizeRelay(window));
 }
 
-QRect geometryToKeep(const QWidget *window)
+bool windowStandsForScreen(const QWidget *widget)
+{
+    return widget && deviceWindowOf(widget);
+}
+
+QByteArray geometryToKeep(const QWidget *window)
 {
     if (!window || window != deviceWindow())
-        return QRect();
-    // A maximised window is kept at its maximised size; a full-screen one
-    // covers panels a normal window may not, so its normal size is kept.
-    return window->isFullScreen() ? window->normalGeometry() : window->geometry();
+        return QByteArray();
+    return window->saveGeometry();
 }
 
 ScreenNotifier::ScreenNotifier(QObject *parent)

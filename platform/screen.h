@@ -1,6 +1,7 @@
 #ifndef VELMORA_PLATFORM_SCREEN_H
 #define VELMORA_PLATFORM_SCREEN_H
 
+#include <QByteArray>
 #include <QObject>
 #include <QRect>
 
@@ -43,16 +44,20 @@ int deviceLongSide();
 
 // Places the top-level window; call it before the layout first runs. On a
 // handheld the window fills the screen from its first show on; when the
-// window stands for the screen it gets its geometry at once: `kept`, the
-// rectangle geometryToKeep() gave when it was last closed, if that still
-// lies on one of the screens, else 800 x 480 centred. Qt's -geometry option,
-// applied when the window is first shown, still wins.
-void placeWindow(QWidget *window, const QRect &kept);
+// window stands for the screen it gets its geometry at once: `kept`, what
+// geometryToKeep() gave when it was last closed (the normal geometry and
+// whether it was maximised), if that still lies on one of the screens, else
+// 800 x 480 centred. Qt's -geometry option, applied when the window is first
+// shown, still wins.
+void placeWindow(QWidget *window, const QByteArray &kept);
 
-// What to keep for the next placeWindow(): the window's geometry (its normal
-// one when full screen) when it stands for the screen, else an invalid
-// rectangle.
-QRect geometryToKeep(const QWidget *window);
+// Whether the widget's window stands for the screen (a window on a desktop
+// larger than a handheld) rather than fill a handheld's screen.
+bool windowStandsForScreen(const QWidget *widget);
+
+// What to keep for the next placeWindow() (QWidget::saveGeometry()) when the
+// window stands for the screen, else nothing.
+QByteArray geometryToKeep(const QWidget *window);
 
 // Emits resized(screen) whenever the geometry of a screen changes, a screen
 // is added or the primary screen changes.

@@ -2,9 +2,12 @@
 # Takes screenshots of the running client on a landscape 800x480 and a
 # portrait 480x800 screen, each in its own virtual X server, and saves them
 # as <dir>/velmora-800x480.png and <dir>/velmora-480x800.png (the county
-# list), plus <dir>/velmora-800x480-nearby.png (the stations near the
-# replayed GPS position, with their prices). The tab bar sits on the left in
-# landscape and at the bottom in portrait.
+# list), <dir>/velmora-800x480-nearby.png and velmora-480x800-nearby.png (the
+# stations near the replayed GPS position, with their prices),
+# velmora-1920x1080-nearby.png (the same on a desktop, the window filling
+# the screen as a maximised one does) and velmora-800x480-report.png (a
+# station page after a price report; needs xdotool).
+# The tab bar sits on the left in landscape and at the bottom in portrait.
 #
 #   scripts/screenshots.sh <output dir>
 #
@@ -76,28 +79,51 @@ if [ -d "$BUILD_DIR/plugins" ]; then
     export QT_PLUGIN_PATH="$BUILD_DIR/plugins${QT_PLUGIN_PATH:+:$QT_PLUGIN_PATH}"
 fi
 
+# The client is run as a user would, with the demo account filled in, so a
+# price report is accepted. No keyring is reachable (the bus address leads
+# nowhere), so the user's own is never touched.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/velmora-screenshots
+
 # One run of the client in a fresh virtual X server of the given size,
-# opening on the given start tab (0 counties, 1 nearby stations).
+# opening on the given start tab (0 counties, 1 nearby stations). The window
+# fills the screen, as a maximised one does. With a fifth argument, that
+# script of xdotool commands is played before the shot.
 shoot() {
-    local width=$1 height=$2 tab=${3:-0} suffix=${4:-}
+    local width=$1 height=$2 tab=${3:-0} suffix=${4:-} actions=${5:-}
     local file="$OUT_DIR/velmora-${width}x${height}${suffix}.png"
     local config="$WORK/config-${width}x${height}${suffix}"
     mkdir -p "$config/Orvane Software"
-    printf '[General]\nstartTab=%s\n' "$tab" > "$config/Orvane Software/Velmora.conf"
+    printf '[General]\nstartTab=%s\nusername=demo\npassword=demo\n' "$tab" \
+        > "$config/Orvane Software/Velmora.conf"
     XDG_CONFIG_HOME="$config" \
     xvfb-run -a -s "-screen 0 ${width}x${height}x24" bash -c '
         "$1" -geometry "$2x$3+0+0" &
         client=$!
         sleep "${VELMORA_SHOT_DELAY:-4}"
+        if [ -n "$6" ]; then
+            eval "$6"
+        fi
         "$4" "$5"
         status=$?
         kill "$client" 2>/dev/null
         wait "$client" 2>/dev/null
         exit $status
-    ' shoot "$BUILD_DIR/velmora" "$width" "$height" "$GRAB" "$file"
+    ' shoot "$BUILD_DIR/velmora" "$width" "$height" "$GRAB" "$file" "$actions"
     echo "$file"
 }
 
 shoot 800 480
 shoot 480 800
 shoot 800 480 1 -nearby
+shoot 480 800 1 -nearby
+shoot 1920 1080 1 -nearby
+# A report: the first nearby station opened with a click, then from the
+# keyboard its petrol price stepped up once (Tab to "+", Space) and reported
+# (Tab to the tick, Space); the page then shows what the service has for the
+# station after the report. Without a window manager the keys go to the
+# window under the pointer.
+if command -v xdotool >/dev/null; then
+    shoot 800 480 1 -report '
+        xdotool mousemove 300 50 click 1; sleep 2
+        xdotool key Tab Tab space Tab space; sleep 3'
+fi

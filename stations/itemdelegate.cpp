@@ -1,12 +1,25 @@
 #include "stations/itemdelegate.h"
 
 #include "app/mainwindow.h"
+#include "stations/rowhold.h"
 
+#include <QAbstractItemView>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTableWidget>
 
 ItemDelegate::~ItemDelegate() = default;
+
+QString ItemDelegate::fittedSecondLine(const QFontMetrics &metrics, const QString &line, int elidable, int width)
+{
+    if (metrics.horizontalAdvance(line) <= width || elidable <= 0 || elidable > line.size())
+        return metrics.elidedText(line, Qt::ElideRight, width);
+    const QString tail = line.mid(elidable);
+    const int room = width - metrics.horizontalAdvance(tail);
+    if (room < metrics.horizontalAdvance(QStringLiteral("\u2026")))
+        return metrics.elidedText(tail, Qt::ElideRight, width);
+    return metrics.elidedText(line.left(elidable), Qt::ElideRight, room) + tail;
+}
 
 void ItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -55,9 +68,22 @@ void ItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     if (!secondLine.isEmpty()) {
         painter->setFont(small);
         painter->drawText(secondRect, Qt::AlignLeft | Qt::AlignVCenter,
-                          painter->fontMetrics().elidedText(secondLine, Qt::ElideRight, secondRect.width()));
+                          fittedSecondLine(painter->fontMetrics(), secondLine,
+                                           index.data(ElidableSubtitleRole).toInt(), secondRect.width()));
     } else if (!filled.icon.isNull()) {
         filled.icon.paint(painter, iconBand, Qt::AlignHCenter, QIcon::Normal, QIcon::Off);
+    }
+
+    // The row the keyboard is on, while its table has the focus: every cell
+    // of it is framed, since the focused cell itself may be the hidden id.
+    const auto *view = qobject_cast<const QAbstractItemView *>(option.widget);
+    if (view && view->hasFocus() && view->currentIndex().row() == index.row() && width > 0) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.rect = option.rect.adjusted(0, 0, -1, -1);
+        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_HasFocus;
+        focus.backgroundColor = option.palette.color(QPalette::Base);
+        view->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, view);
     }
 
     painter->restore();
@@ -82,4 +108,6 @@ void MainWindow::installStationDelegate(QTableWidget *table)
     table->setAutoScroll(false);
     // Rows are read and tapped, never edited.
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    if (!RowHold::of(table))
+        new RowHold(table);
 }

@@ -1,6 +1,8 @@
 #ifndef VELMORA_STATIONS_ITEMDELEGATE_H
 #define VELMORA_STATIONS_ITEMDELEGATE_H
 
+#include <QFontMetrics>
+#include <QString>
 #include <QStyledItemDelegate>
 
 // Paints a station-table cell as two lines: the display text large at the
@@ -13,6 +15,12 @@ public:
     ~ItemDelegate() override;
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+    // The second line as it fits `width`: when it is too long, its first
+    // `elidable` characters (the address) are shortened first, so what
+    // follows them (distance and age) stays whole; only when that alone is
+    // too long is the end cut.
+    static QString fittedSecondLine(const QFontMetrics &metrics, const QString &line, int elidable, int width);
 };
 
 #endif

@@ -161,7 +161,15 @@ void MainWindow::parseReply(const QByteArray &body, int kind)
                                      QMessageBox::Ok);
         else if (word == "BADLOGIN")
             QMessageBox::warning(this, QStringLiteral("Authentication failed"),
-                                 QStringLiteral("Bad username and/or password"), QMessageBox::Ok);
+                                 QStringLiteral("Bad username and/or password. Please check them on the Settings tab."),
+                                 QMessageBox::Ok);
+        return;
+    }
+    if (kind == KindWatchlistStations && QByteArray(body.constData()) == "BADLOGIN") {
+        // The service refused the credentials: an empty list would look like
+        // an empty watch list.
+        ui->favsTable->setRowCount(0);
+        setStatus(ui->favStatus, QStringLiteral("Bad username and/or password"));
         return;
     }
 

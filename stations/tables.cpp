@@ -1,9 +1,11 @@
 #include "app/mainwindow.h"
 
 #include "resources/bundleimages.h"
+#include "stations/rowhold.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QIcon>
 #include <QTableWidget>
 #include <QTableWidgetItem>
@@ -164,7 +166,9 @@ void reselectStation(QTableWidget *table, const QString &id)
 
 // Rebuilds one station table from the station elements of a reply: one row
 // per station, in document order, with the id hidden in column 0, the title
-// over its address line in column 1 and the price cell in column 2.
+// over its address line in column 1 and the price cell in column 2. While
+// the user aims at a row the rows stay put: only the stations already shown
+// get their new values, and the full refill waits until the hold ends.
 void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
 {
     const QString fuel = ui->fuelType->currentText().toLower();
@@ -177,6 +181,25 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     for (int i = 0; i < count; ++i)
         stations.append(nodes.item(i).toElement());
 
+    const float threshold = cheapPriceThreshold(nodes, fuel);
+    RowHold *hold = RowHold::of(table);
+    // A table emptied for a new list (an area just chosen) has nothing to
+    // aim at; it fills at once.
+    if (hold && hold->holding() && table->rowCount() > 0 && table->item(0, 0)) {
+        QHash<QString, int> byId;
+        for (int i = 0; i < count; ++i)
+            byId.insert(stations.at(i).attribute(QStringLiteral("ID")), i);
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem *id = table->item(row, 0);
+            const auto found = id ? byId.constFind(id->text()) : byId.constEnd();
+            if (found != byId.constEnd())
+                fillStationRow(table, row, stations.at(found.value()), fuel, threshold);
+        }
+        // The document stays alive with the copy of its root the refill holds.
+        hold->holdBack([this, root, table] { fillStationTable(root, table); });
+        return;
+    }
+
     const QString selectedId = selectedStationId(table);
 
     // No repaint per cell while thousands of items go in.
@@ -184,44 +207,49 @@ void MainWindow::fillStationTable(const QDomElement &root, QTableWidget *table)
     table->setUpdatesEnabled(false);
 
     table->setRowCount(count);
-    const float threshold = cheapPriceThreshold(nodes, fuel);
-
-    for (int row = 0; row < count; ++row) {
-        const QDomElement &station = stations.at(row);
-        table->setRowHeight(row, StationRowHeight);
-
-        table->setItem(row, 0, stationItem(station.attribute(QStringLiteral("ID"))));
-        makePriceCell(station, table, row, 2, fuel, threshold);
-
-        const QString name = station.attribute(QStringLiteral("name"));
-        const QString brand = station.attribute(QStringLiteral("brand"));
-        QString title = name.contains(brand) ? name : brand + QLatin1Char(' ') + name;
-        if (title.size() > MaxTitleLength)
-            title.truncate(MaxTitleLength);
-
-        QString address = station.attribute(QStringLiteral("addr2"));
-        const QString distance = station.attribute(QStringLiteral("Distance"));
-        if (!distance.isEmpty())
-            address += QStringLiteral(" - ") + QString::number(double(distance.toFloat()), 'f', 2)
-                       + QStringLiteral(" km ");
-
-        const QDate day = priceDay(station, fuel);
-        if (day.isValid()) {
-            const int age = ageInDays(day);
-            address += QStringLiteral(" - ") + QString::number(age)
-                       + (age == 1 ? QStringLiteral(" day") : QStringLiteral(" days"));
-        } else {
-            address += QStringLiteral(" - age unknown");
-        }
-
-        auto *titleItem = stationItem(title);
-        titleItem->setData(SubtitleRole, address);
-        table->setItem(row, 1, titleItem);
-    }
+    for (int row = 0; row < count; ++row)
+        fillStationRow(table, row, stations.at(row), fuel, threshold);
 
     table->setColumnWidth(0, 0);
     reselectStation(table, selectedId);
     table->setUpdatesEnabled(updatesWereEnabled);
+}
+
+void MainWindow::fillStationRow(QTableWidget *table, int row, const QDomElement &station, const QString &fuel,
+                                float threshold)
+{
+    table->setRowHeight(row, StationRowHeight);
+
+    table->setItem(row, 0, stationItem(station.attribute(QStringLiteral("ID"))));
+    makePriceCell(station, table, row, 2, fuel, threshold);
+
+    const QString name = station.attribute(QStringLiteral("name"));
+    const QString brand = station.attribute(QStringLiteral("brand"));
+    QString title = name.contains(brand) ? name : brand + QLatin1Char(' ') + name;
+    if (title.size() > MaxTitleLength)
+        title.truncate(MaxTitleLength);
+
+    QString address = station.attribute(QStringLiteral("addr2"));
+    // Where the line is too long for its cell, the address gives way and
+    // the distance and age stay readable.
+    const int placeLength = int(address.size());
+    const QString distance = station.attribute(QStringLiteral("Distance"));
+    if (!distance.isEmpty())
+        address += QStringLiteral(" - ") + QString::number(double(distance.toFloat()), 'f', 2) + QStringLiteral(" km ");
+
+    const QDate day = priceDay(station, fuel);
+    if (day.isValid()) {
+        const int age = ageInDays(day);
+        address += QStringLiteral(" - ") + QString::number(age)
+                   + (age == 1 ? QStringLiteral(" day") : QStringLiteral(" days"));
+    } else {
+        address += QStringLiteral(" - age unknown");
+    }
+
+    auto *titleItem = stationItem(title);
+    titleItem->setData(SubtitleRole, address);
+    titleItem->setData(ElidableSubtitleRole, placeLength);
+    table->setItem(row, 1, titleItem);
 }
 
 // The price at or below which a fresh price is starred: the lowest price when

@@ -54,15 +54,6 @@ private:
     int m_max = 0;
 };
 
-// True once every request the window sent has been answered and handled:
-// nothing is left that could still raise a box.
-bool nothingInFlight(const MainWindow &window)
-{
-    const auto replies = window.networkManager->findChildren<QNetworkReply *>();
-    return !window.errorDialogOpen
-           && std::all_of(replies.cbegin(), replies.cend(), [](const QNetworkReply *r) { return r->isFinished(); });
-}
-
 QByteArray stationsDoc(int count, const QByteArray &extraName = QByteArray())
 {
     const QByteArray today = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss").toLatin1();
@@ -138,7 +129,7 @@ void tst_Faults::refusedConnectionsGiveOneDialogAtATime()
     triggerMenu(window, "actionWatch_List");
     QVERIFY(watcher.waitForCount(2, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsSettled(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
     for (const ModalRecord &r : watcher.records())
         QCOMPARE(r.clickedButton, QStringLiteral("Continue"));
@@ -158,7 +149,7 @@ void tst_Faults::replyCutOffHalfwayFillsNothing()
     MainWindow window;
     QVERIFY(watcher.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsSettled(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
     QCOMPARE(watcher.count(), 1);
     // Half a document is no document: no half-filled county list.
@@ -242,7 +233,7 @@ void tst_Faults::stalledReplyDoesNotBlockTheUser()
     server.stop();
     QVERIFY(watcher.waitForCount(1, 10000));
     QTRY_VERIFY_WITH_TIMEOUT(!window.errorDialogOpen, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(nothingInFlight(window), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsSettled(window), 10000);
     QCOMPARE(boxes.maxOpen(), 1);
 }
 

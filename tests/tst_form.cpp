@@ -177,17 +177,13 @@ void TstForm::pagesAndTabs()
     QCOMPARE(sizeAfterConstruction, QSize(364, 318));
 
     // Tabs show icons only; the icons themselves are checked with the images.
-    const QStringList toolTips = {
-        "Find stations by county/area",
-        "Find the stations closes to your currennt location",
-        "Find stations that you have added to your watch list",
-        QString(),
-    };
+    // Their tooltips name them as the window titles do.
+    const QStringList toolTips = {"Stations by Area", "Stations Nearby", "Stations Watch List", "Settings"};
     for (int i = 0; i < tabs->count(); ++i) {
         QVERIFY2(tabs->tabText(i).isEmpty(), qPrintable(tabs->tabText(i)));
         QCOMPARE(tabs->tabToolTip(i), toolTips.at(i));
     }
-    QCOMPARE(tabs->tabWhatsThis(1), toolTips.at(1));
+    QCOMPARE(tabs->tabWhatsThis(1), QStringLiteral("Find the stations closest to your current location"));
     QCOMPARE(tabs->tabShape(), QTabWidget::Rounded);
     QCOMPARE(tabs->elideMode(), Qt::ElideNone);
     QVERIFY(tabs->usesScrollButtons());
@@ -320,7 +316,7 @@ void TstForm::properties_data()
 
     rows("maxLength", 50, "userName");
     rows("alignment", int(Qt::AlignLeft | Qt::AlignVCenter), "userName");
-    rows("echoMode", int(QLineEdit::PasswordEchoOnEdit), "password");
+    rows("echoMode", int(QLineEdit::Password), "password");
     rows("acceptDrops", false, "password");
 
     rows("horizontalScrollBarPolicy", int(Qt::ScrollBarAlwaysOff), tables);
@@ -425,15 +421,17 @@ void TstForm::menu()
     QVERIFY(view);
     QCOMPARE(bar->objectName(), QStringLiteral("menuBar"));
     QCOMPARE(bar->actions(), QList<QAction *>{view->menuAction()});
-    QCOMPARE(view->title(), QStringLiteral("View"));
+    QCOMPARE(view->title(), QStringLiteral("&View"));
 
     QStringList names, texts;
     for (QAction *action : view->actions()) {
         names << action->objectName();
         texts << action->text();
     }
-    QCOMPARE(names, words("actionArea actionGPS actionWatch_List actionSettings actionAbout"));
-    QCOMPARE(texts, QStringList({"Area", "GPS", "Watch List", "Settings", "About"}));
+    QCOMPARE(names, words("actionArea actionGPS actionWatch_List actionSettings actionAbout") << QString()
+                        << QStringLiteral("actionQuit"));
+    QCOMPARE(texts, QStringList({"&Area", "&GPS", "&Watch List", "&Settings", "A&bout", QString(), "&Quit"}));
+    QCOMPARE(view->actions().constLast()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
 
     // The two screen-mode actions belong to the window but to no menu.
     const QList<std::pair<QString, QString>> screenActions = {
@@ -475,7 +473,7 @@ void TstForm::slotsBindToExistingChildren()
         }
         QVERIFY2(bound, signature.constData());
     }
-    QCOMPARE(bySlotName, 28);
+    QCOMPARE(bySlotName, 29);
 }
 
 // Each compiled-in image, and the tabs ("tab N") and buttons that show it.

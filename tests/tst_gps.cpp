@@ -5,6 +5,7 @@
 
 #include "tst_stationfixture.h"
 
+#include "net/catalogue.h"
 #include "support/debugcapture.h"
 
 #include <QGeoPositionInfoSource>
@@ -44,8 +45,16 @@ private slots:
     void updatesRefreshTableOnOtherTabs();
     void emptyRouteReportsTimeout();
     void shippedRouteDrivesThroughDublin();
+    void rowsStayUnderPointer();
+    void pressOpensStationPressed();
 
 private:
+    // The GPS list after one fix, showing stations 1 and 2, with the window
+    // active so the pointer can be moved over it.
+    QTableWidget *showTwoStations();
+    void refill(const QByteArray &document);
+    QStringList shownIds() const;
+
     // Writes the route the replay source plays for this test.
     void useRoute(const QStringList &lines, bool loop = true);
 
@@ -230,6 +239,71 @@ void TstGps::shippedRouteDrivesThroughDublin()
         QVERIFY(fix.longitude() > -6.3 && fix.longitude() < -6.0);
     }
     QTRY_COMPARE(m_w->server.requestsForPath("getNearbyStations").size(), fixes.size());
+}
+
+QTableWidget *TstGps::showTwoStations()
+{
+    useRoute({QStringLiteral("53.34,-6.26")}, false);
+    m_w->server.setResponse(QStringLiteral("getNearbyStations"),
+                            Response::ok(stationsDocument({station("1", "One", "150"), station("2", "Two", "160")})));
+    m_w->window->activateWindow();
+    if (!QTest::qWaitForWindowActive(m_w->window.get()))
+        return nullptr;
+    enterGpsTab(m_w->window.get());
+    QTableWidget *table = m_w->ui()->gpsTable;
+    return QTest::qWaitFor([this] { return shownIds() == QStringList({"1", "2"}); }) ? table : nullptr;
+}
+
+void TstGps::refill(const QByteArray &document)
+{
+    m_w->server.setResponse(QStringLiteral("getNearbyStations"), Response::ok(document));
+    QVERIFY(m_w->request(Catalogue::nearbyStations(53.34, -6.26, QStringLiteral("3")),
+                         QStringLiteral("getNearbyStations")));
+}
+
+QStringList TstGps::shownIds() const
+{
+    QStringList ids;
+    const QTableWidget *table = m_w->ui()->gpsTable;
+    for (int row = 0; row < table->rowCount(); ++row)
+        ids << (table->item(row, 0) ? table->item(row, 0)->text() : QString());
+    return ids;
+}
+
+// While the pointer rests on the list a refill only updates the rows shown;
+// the new order and the new station come when it leaves.
+void TstGps::rowsStayUnderPointer()
+{
+    QTableWidget *table = showTwoStations();
+    QVERIFY(table);
+    QTest::mouseMove(table->viewport(), table->visualRect(table->model()->index(0, 1)).center());
+    QTRY_VERIFY(table->viewport()->underMouse());
+
+    refill(stationsDocument({station("2", "Two", "155"), station("1", "One", "145"), station("3", "Three")}));
+    QCOMPARE(shownIds(), QStringList({"1", "2"}));
+    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("145"));
+    QCOMPARE(table->item(1, 2)->text(), QStringLiteral("155"));
+
+    QTest::mouseMove(m_w->window.get(), QPoint(1, 1));
+    QTRY_COMPARE(shownIds(), QStringList({"2", "1", "3"}));
+}
+
+// A press, a refill that swaps the rows, a release: the station pressed
+// opens, and the swap shows afterwards.
+void TstGps::pressOpensStationPressed()
+{
+    QTableWidget *table = showTwoStations();
+    QVERIFY(table);
+    const QPoint first = table->visualRect(table->model()->index(0, 1)).center();
+    QTest::mousePress(table->viewport(), Qt::LeftButton, Qt::NoModifier, first);
+    refill(stationsDocument({station("2", "Two"), station("1", "One")}));
+    QCOMPARE(shownIds(), QStringList({"1", "2"}));
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, Qt::NoModifier, first);
+
+    QCOMPARE(m_w->window->currentStationId, QStringLiteral("1"));
+    QVERIFY(m_w->server.waitForRequestsForPath(QStringLiteral("getStationById"), 1));
+    QCOMPARE(m_w->server.requestsForPath("getStationById").first().queryValue("id"), QStringLiteral("1"));
+    QTRY_COMPARE(shownIds(), QStringList({"2", "1"}));
 }
 
 #else

@@ -14,6 +14,7 @@
 #include <memory>
 
 using TestSupport::WindowEnvironment;
+using TestSupport::requestsSettled;
 
 class TstNavigation : public QObject
 {
@@ -111,6 +112,7 @@ void TstNavigation::backButtons()
     // Station list page -> area page -> county page; the lists stay as they
     // are and nothing is requested.
     w->ui->stackedWidget->setCurrentIndex(2);
+    QTRY_VERIFY(requestsSettled(*w)); // the start-up requests are done
     const int requests = env->server.requestCount();
     QTest::mousePress(w->ui->stationBacbButton, Qt::LeftButton);
     QCOMPARE(w->ui->stackedWidget->currentIndex(), 1);
@@ -128,7 +130,9 @@ void TstNavigation::backButtons()
     QCOMPARE(w->ui->stackedWidget->currentIndex(), 0);
     QTest::mouseRelease(w->ui->stationBackButton, Qt::LeftButton);
 
-    QTest::qWait(50);
+    // A request would have been sent from the click itself and still be on
+    // its way.
+    QVERIFY(requestsSettled(*w));
     QCOMPARE(env->server.requestCount(), requests);
 }
 
@@ -259,6 +263,7 @@ void TstNavigation::areaTabWithoutCounties()
 void TstNavigation::areaTabWithCountiesKeepsTitle()
 {
     auto w = makeWindow();
+    QTRY_VERIFY(requestsSettled(*w)); // the start-up requests are done
     w->ui->countyList->addItem(QStringLiteral("Cork"));
     w->ui->tabWidgit->setCurrentIndex(3);
     w->ui->areaStatus->hide();
@@ -266,7 +271,7 @@ void TstNavigation::areaTabWithCountiesKeepsTitle()
     w->ui->tabWidgit->setCurrentIndex(0);
     QCOMPARE(w->windowTitle(), QStringLiteral("Velmora - Settings"));
     QVERIFY(!w->ui->areaStatus->isVisible());
-    QTest::qWait(50);
+    QVERIFY(requestsSettled(*w)); // nothing sent by the switches
     QCOMPARE(requestsFor(QStringLiteral("getCounties")), 1);
 }
 

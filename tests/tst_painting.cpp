@@ -256,7 +256,8 @@ void TstPainting::cellVariants()
 }
 
 // A title or address wider than its cell is drawn shortened with "…", as the
-// same cell holding the already shortened text is drawn, not cut mid-letter.
+// same cell holding the already shortened text is drawn, not cut mid-letter;
+// an address line gives up its address before its distance and age.
 void TstPainting::longTextEndsInEllipsis()
 {
     table->setColumnWidth(1, 160);
@@ -265,6 +266,7 @@ void TstPainting::longTextEndsInEllipsis()
     QTableWidgetItem *item = table->item(0, 1);
     item->setText(title);
     item->setData(SubtitleRole, address);
+    item->setData(ElidableSubtitleRole, QVariant()); // no part of the line gives way first
     const QRect cell = table->visualRect(table->model()->index(0, 1));
     const QImage drawn = render(table).copy(cell);
 
@@ -278,6 +280,22 @@ void TstPainting::longTextEndsInEllipsis()
     item->setText(shortTitle);
     item->setData(SubtitleRole, shortAddress);
     QVERIFY(render(table).copy(cell) == drawn);
+
+    // With the address marked as the part that may give way, the distance
+    // and age stay whole and the address is shortened instead.
+    table->setColumnWidth(1, 240);
+    const QRect wider = table->visualRect(table->model()->index(0, 1));
+    const QString place = QStringLiteral("Main Street, Ballincollig");
+    const QString tail = address.mid(place.size());
+    const QString fitted = ItemDelegate::fittedSecondLine(QFontMetrics(small), address, int(place.size()),
+                                                          wider.width() - 6);
+    QVERIFY2(fitted.endsWith(QChar(0x2026) + tail) && fitted.startsWith(QStringLiteral("Main")), qPrintable(fitted));
+    item->setData(SubtitleRole, address);
+    item->setData(ElidableSubtitleRole, int(place.size()));
+    const QImage keptTail = render(table).copy(wider);
+    item->setData(SubtitleRole, fitted);
+    item->setData(ElidableSubtitleRole, QVariant());
+    QVERIFY(render(table).copy(wider) == keptTail);
 }
 
 void TstPainting::delegateInstallation()

@@ -18,6 +18,7 @@ private slots:
     void everyEntryFetchesTheList();
     void addAnswer_data();
     void addAnswer();
+    void refusedLoginIsSaid();
 
 private:
     void enterWatchlistTab();
@@ -85,7 +86,8 @@ void TstWatchlist::addAnswer_data()
     QTest::newRow("FAILURE") << QByteArray("FAILURE") << "Watch List" << "Already in watch list."
                              << int(QMessageBox::Information);
     QTest::newRow("BADLOGIN") << QByteArray("BADLOGIN") << "Authentication failed"
-                              << "Bad username and/or password" << int(QMessageBox::Warning);
+                              << "Bad username and/or password. Please check them on the Settings tab."
+                              << int(QMessageBox::Warning);
     // The word is compared exactly, up to a zero byte; anything else shows nothing.
     QTest::newRow("word before zero byte") << QByteArray("FAILURE\0\0", 9) << "Watch List"
                                            << "Already in watch list." << int(QMessageBox::Information);
@@ -132,6 +134,32 @@ void TstWatchlist::addAnswer()
     enterWatchlistTab();
     QTRY_COMPARE(ui->favsTable->rowCount(), 2);
     QCOMPARE(ui->favsTable->item(1, 0)->text(), QStringLiteral("77"));
+}
+
+// A refused login is said in the status line, where the list would be;
+// changed credentials are tried as soon as the settings tab is left.
+void TstWatchlist::refusedLoginIsSaid()
+{
+    m_w->server.enqueueResponse(QStringLiteral("getStationsByWatchlist"),
+                                Response::ok(stationsDocument({station("1", "One")})));
+    m_w->server.setResponse(QStringLiteral("getStationsByWatchlist"), Response::ok("BADLOGIN", "text/plain"));
+    Ui_MainWindow *ui = m_w->ui();
+    enterWatchlistTab();
+    QTRY_COMPARE(ui->favsTable->rowCount(), 1);
+
+    ui->tabWidgit->setCurrentIndex(3);
+    ui->tabWidgit->setCurrentIndex(0); // nothing changed: nothing asked
+    ui->tabWidgit->setCurrentIndex(3);
+    ui->password->setText(QStringLiteral("typo"));
+    ui->tabWidgit->setCurrentIndex(0);
+    QVERIFY(m_w->waitHandled(QStringLiteral("getStationsByWatchlist"), 2));
+    const auto requests = m_w->server.requestsForPath("getStationsByWatchlist");
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.last().queryValue(QStringLiteral("password")), QStringLiteral("typo"));
+    QCOMPARE(ui->favsTable->rowCount(), 0);
+    QCOMPARE(ui->favStatus->text(), QStringLiteral("Bad username and/or password"));
+    QVERIFY(!ui->favStatus->isHidden());
+    QCOMPARE(m_w->modals.count(), 0);
 }
 
 QTEST_MAIN(TstWatchlist)

@@ -89,71 +89,6 @@ Service::~Service()
     m_store.stopFollowing();
 }
 
-bool Service::startCatalogue(QString *error) const
-{
-    // Follow first, then load: a change committed in between is then both
-    // in the load and announced, never lost.
-    if (!m_store.followStationChanges([this](qint64 id) { refreshOrRetry(id); }, [this] { return reloadCatalogue(); },
-                                      [this] { retryStaleStations(); })) {
-        if (error)
-            *error = QStringLiteral("cannot follow the changes of %1").arg(m_store.displayName());
-        return false;
-    }
-    if (!reloadCatalogue()) {
-        if (error)
-            *error = QStringLiteral("cannot read the stations from %1").arg(m_store.displayName());
-        return false;
-    }
-    return true;
-}
-
-bool Service::reloadCatalogue() const
-{
-    const std::lock_guard lock(m_refreshLock);
-    const auto stations = m_store.allStations();
-    if (!stations)
-        return false;
-    m_catalogue.replace(*stations);
-    m_staleStations.clear(); // all read again just now
-    m_creditsMap = m_store.mapDataTime().has_value();
-    return true;
-}
-
-bool Service::refreshStation(qint64 id) const
-{
-    // Read back rather than applied from the report: another instance may
-    // have changed the other fuel, or this one again since.
-    const std::lock_guard lock(m_refreshLock);
-    bool answered = false;
-    const auto station = m_store.station(id, &answered);
-    if (!answered)
-        return false;
-    if (station)
-        m_catalogue.update(*station);
-    else
-        m_catalogue.remove(id); // deleted in the database
-    return true;
-}
-
-void Service::refreshOrRetry(qint64 id) const
-{
-    if (refreshStation(id))
-        return;
-    const std::lock_guard lock(m_refreshLock);
-    m_staleStations.insert(id);
-}
-
-void Service::retryStaleStations() const
-{
-    std::set<qint64> stale;
-    {
-        const std::lock_guard lock(m_refreshLock);
-        stale.swap(m_staleStations);
-    }
-    for (const qint64 id : stale)
-        refreshOrRetry(id);
-}
-
 Response Service::handle(const Request &request) const
 {
     bool stationList = false;
@@ -365,9 +300,14 @@ Response Service::nearbyStations(const Request &r) const
 
 Response Service::stationsByWatchlist(const Request &r) const
 {
-    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")), r.peer);
+    bool storeFailed = false;
+    const auto userId = login(r.value(QStringLiteral("username")), r.value(QStringLiteral("password")), r.peer,
+                              &storeFailed);
+    // Refused credentials are said as such, so the client can tell the user;
+    // an older client reads the word as an empty list. A store that cannot
+    // answer is no verdict on the login.
     if (!userId)
-        return xmlReply(stationsDocument({}));
+        return storeFailed || !m_store.isReachable() ? xmlReply(stationsDocument({})) : word("BADLOGIN");
     return xmlReply(stationsDocument(m_store.watchlist(*userId)));
 }
 

@@ -108,6 +108,8 @@ bool Store::followStationChanges(std::function<void(qint64)> changed, std::funct
         }
         if (pg)
             QSqlDatabase::removeDatabase(name);
+        else
+            releaseThreadConnection(); // the change counter's
     });
     m_follower->thread->start();
     if (firstAttempt.get())

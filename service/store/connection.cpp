@@ -167,6 +167,11 @@ Store::~Store()
     stopFollowing();
     if (m_servingLock >= 0)
         ::close(m_servingLock);
+    releaseThreadConnection();
+}
+
+void Store::releaseThreadConnection() const
+{
     const QString name = connectionName();
     if (QSqlDatabase::contains(name)) {
         t_connections.names.removeAll(name);

@@ -161,6 +161,9 @@ public:
 private:
     bool migrate(QString *error);
     QString connectionName() const;
+    // Closes this thread's connection now. A QThread must do this before it
+    // ends: at thread exit its Qt objects can no longer be destroyed safely.
+    void releaseThreadConnection() const;
     bool openConnection(QSqlDatabase &db) const;
     void readFailed(const char *what, const QSqlError &error) const;
     // Runs a read on this thread's connection (run returns false when a

@@ -176,9 +176,20 @@ void TestCluster::killedInstanceLosesNoAcknowledgedWrite()
         }
         return ids;
     };
-    // Kill while most are still in flight.
-    QTRY_VERIFY_WITH_TIMEOUT(acknowledged().size() >= 5, ReplyTimeoutMs);
-    m_a->kill();
+    // Killed from the fifth acknowledgement itself, while most are still in
+    // flight (a poll could come too late, after all of them had finished).
+    // (Connected after the slot that keeps each body, so it reads it.)
+    int acks = 0;
+    bool killed = false;
+    const auto onFinished = connect(&m_net, &QNetworkAccessManager::finished, this, [&](QNetworkReply *r) {
+        if (!killed && replies.contains(r) && bodyOf(r) == "SUCCESS" && ++acks == 5) {
+            killed = true;
+            m_a->kill();
+        }
+    });
+    const bool killedInTime = QTest::qWaitFor([&] { return killed; }, ReplyTimeoutMs);
+    disconnect(onFinished);
+    QVERIFY(killedInTime);
     QVERIFY(QTest::qWaitFor([&] {
         return std::all_of(replies.begin(), replies.end(), [](QNetworkReply *r) { return r->isFinished(); });
     }, ReplyTimeoutMs));

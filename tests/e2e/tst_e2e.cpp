@@ -333,14 +333,15 @@ void TstEndToEnd::wrongPasswordIsRefused()
 
     QTest::mouseClick(ui->pushButton, Qt::LeftButton);
     QVERIFY(m_watcher->waitForCount(1, ReplyTimeoutMs));
-    QCOMPARE(lastBox(), QStringLiteral("Authentication failed: Bad username and/or password"));
+    QCOMPARE(lastBox(), QStringLiteral("Authentication failed: Bad username and/or password. Please check them on "
+                                       "the Settings tab."));
     QCOMPARE(m_watcher->last().icon, int(QMessageBox::Warning));
 
     QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
     QTest::mouseClick(ui->savePetrolButton, Qt::LeftButton);
     QVERIFY(m_watcher->waitForCount(2, ReplyTimeoutMs));
     QCOMPARE(lastBox(),
-             QStringLiteral("Update failed: Bad login, please check your user and password in the settings page."));
+             QStringLiteral("Update failed: Bad login, please check your user and password on the Settings tab."));
 
     // Nothing changed on the service.
     QCOMPARE(stationFromService(QStringLiteral("1")), before);

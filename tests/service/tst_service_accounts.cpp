@@ -188,6 +188,11 @@ void TestServiceAccounts::watchlist()
     };
 
     QCOMPARE(listed("username=demo&password=demo"), QStringList());
+    // A refused login is a status word, not an empty list.
+    for (const char *refused : { "username=demo&password=nope", "username=demo", "" }) {
+        const Response r = f.api(QStringLiteral("getStationsByWatchlist.php?") + refused);
+        QVERIFY2(r.status == 200 && r.body == "BADLOGIN", refused);
+    }
     const QList<QPair<const char *, QByteArray>> adds = {
         { "username=demo&password=demo&id=42", "SUCCESS" }, { "username=demo&password=demo&id=7", "SUCCESS" },
         { "username=demo&password=demo&id=42", "FAILURE" }, { "username=demo&password=demo&id= 42", "FAILURE" },

@@ -12,7 +12,11 @@
 #include "support/modalwatcher.h"
 #include "support/testserver.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRect>
+
+#include <algorithm>
 
 namespace TestSupport {
 
@@ -41,5 +45,27 @@ struct WindowEnvironment
 private:
     bool m_ready = false;
 };
+
+// True once every request the window has sent is answered and handled and
+// no error box is open: nothing is left that could still raise a box. The
+// window sends its requests synchronously, so one sent before this is asked
+// is counted.
+template<class Window>
+bool requestsSettled(const Window &window)
+{
+    const auto replies = window.networkManager->template findChildren<QNetworkReply *>();
+    return !window.errorDialogOpen
+           && std::all_of(replies.cbegin(), replies.cend(), [](const QNetworkReply *r) { return r->isFinished(); });
+}
+
+// How many requests for `path` the window has sent that still exist as
+// replies (sent, and not yet cleaned up).
+template<class Window>
+int repliesFor(const Window &window, const QString &path)
+{
+    const auto replies = window.networkManager->template findChildren<QNetworkReply *>();
+    return int(std::count_if(replies.cbegin(), replies.cend(),
+                             [&](const QNetworkReply *r) { return r->url().path().contains(path); }));
+}
 
 } // namespace TestSupport
