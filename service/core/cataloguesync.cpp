@@ -30,9 +30,14 @@ bool Service::reloadCatalogue() const
     const auto stations = m_store.allStations();
     if (!stations)
         return false;
+    // Read before the stations are swapped in, so that no reply shows
+    // imported stations without their credit.
+    const bool fromMap = m_store.mapDataTime().has_value();
+    if (fromMap)
+        m_creditsMap = true;
     m_catalogue.replace(*stations);
+    m_creditsMap = fromMap;
     m_staleStations.clear(); // all read again just now
-    m_creditsMap = m_store.mapDataTime().has_value();
     return true;
 }
 
