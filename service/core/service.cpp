@@ -1,5 +1,7 @@
 #include "service.h"
 
+#include "accountname.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
@@ -28,13 +30,6 @@ Response notFound()
     return { 404, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Not Found") };
 }
 
-// Names are kept in Unicode NFC: "Zoë" typed with a composed ë or with an
-// e and a combining diaeresis is one account.
-QString accountName(const QString &typed)
-{
-    return typed.normalized(QString::NormalizationForm_C);
-}
-
 std::optional<double> finiteNumber(const QString &text)
 {
     bool ok = false;
@@ -56,17 +51,12 @@ std::optional<qint64> stationId(const QString &text)
 bool validLatitude(double v) { return v >= -90.0 && v <= 90.0; }
 bool validLongitude(double v) { return v >= -180.0 && v <= 180.0; }
 
-// NUL, line breaks, escapes and the like: no name, password, place or
-// number has them, and they could forge logs or split values downstream.
-bool hasControl(const QString &text)
-{
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
 bool hasControl(const Request &r)
 {
     return std::any_of(r.query.cbegin(), r.query.cend(),
-                       [](const auto &pair) { return hasControl(pair.first) || hasControl(pair.second); });
+                       [](const auto &pair) {
+                           return velmora::hasControl(pair.first) || velmora::hasControl(pair.second);
+                       });
 }
 
 const QString kLoginOps[] = { QStringLiteral("getStationsByWatchlist.php"), QStringLiteral("addToWatchlist.php"),
@@ -184,84 +174,6 @@ Response Service::unavailable(const Request &request) const
     if (op == QLatin1String("getStationsByArea.php") || op == QLatin1String("getStationsByWatchlist.php"))
         return xmlReply(stationsDocument({}));
     return word("ERROR");
-}
-
-void Service::loginRefused(const QString &peer) const
-{
-    m_failures->recordFailure(peer);
-}
-
-bool Service::setUser(const QString &name, const QString &password) const
-{
-    if (name.isEmpty() || hasControl(name) || hasControl(password))
-        return false;
-    m_dummyIterations = 0;
-    return m_store.setUser(accountName(name), hashPassword(password, m_config.hashIterations));
-}
-
-Store::RemoveResult Service::removeUser(const QString &name) const
-{
-    m_dummyIterations = 0;
-    // As written first: of two accounts that differ only in their Unicode
-    // form, the one not in NFC can be reached no other way.
-    const Store::RemoveResult exact = m_store.removeUser(name);
-    return exact == Store::RemoveResult::NoSuchUser ? m_store.removeUser(accountName(name)) : exact;
-}
-
-// The iteration count a check of an unknown name spends: what the stored
-// accounts use, so both kinds of failure take the same time whatever
-// --hash-iterations this run was given.
-int Service::dummyIterations() const
-{
-    int n = m_dummyIterations.load();
-    if (n <= 0) {
-        n = m_store.commonHashIterations();
-        if (n <= 0)
-            n = m_config.hashIterations;
-        m_dummyIterations = n;
-    }
-    return n;
-}
-
-std::optional<qint64> Service::login(const QString &typedName, const QString &password, const QString &peer,
-                                     bool *storeFailed) const
-{
-    if (storeFailed)
-        *storeFailed = false;
-    const QString name = accountName(typedName);
-    if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
-        return std::nullopt;
-    qint64 userId = 0;
-    if (const auto known = m_logins->find(name, password)) {
-        // Still the same account and password as when it was checked?
-        const std::optional<PasswordHash> stored = m_store.userHash(name, &userId);
-        if (stored && userId == known->userId && stored->hash == known->storedHash)
-            return userId;
-    }
-    if (m_failures->blocked(peer) || m_accountFailures->blocked(name))
-        return std::nullopt;
-    bool answered = false;
-    const std::optional<PasswordHash> stored = m_store.userHash(name, &userId, &answered);
-    if (!answered) {
-        if (storeFailed)
-            *storeFailed = true;
-        return std::nullopt;
-    }
-    bool ok = false;
-    if (stored) {
-        ok = verifyPassword(password, *stored);
-    } else {
-        // Spend the same effort as a real check so the answer time does not
-        // tell which user names exist.
-        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), dummyIterations());
-    }
-    if (!ok) {
-        m_failures->recordFailure(peer);
-        m_accountFailures->recordFailure(name);
-        return std::nullopt;
-    }
-    m_logins->remember(name, password, { userId, stored->hash });
-    return userId;
 }
 
 Response Service::counties(const Request &) const
