@@ -15,7 +15,7 @@ VELMORA_PACKAGES=(
     libgl-dev fonts-dejavu-core tzdata xvfb xauth dpkg-dev file lintian
     libqt6sql6-psql postgresql nginx-light
     libosmium2-dev libprotozero-dev zlib1g-dev libbz2-dev libexpat1-dev osmium-tool
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libsecret-tools xdotool
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libsecret-tools xdotool openssl
 )
 
 velmora_install_packages() {
