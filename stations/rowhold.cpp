@@ -6,15 +6,15 @@
 #include <QTimer>
 
 RowHold::RowHold(QTableWidget *table)
-    : QObject(table), m_table(table), m_idle(new QTimer(this))
+    : QObject(table), m_table(table), m_viewport(table->viewport()), m_idle(new QTimer(this))
 {
     m_idle->setSingleShot(true);
     m_idle->setInterval(IdleReleaseMs);
     connect(m_idle, &QTimer::timeout, this, &RowHold::releaseIfIdle);
     // Moves without a button held are needed to tell a resting pointer from
     // one that is aiming.
-    table->viewport()->setMouseTracking(true);
-    table->viewport()->installEventFilter(this);
+    m_viewport->setMouseTracking(true);
+    m_viewport->installEventFilter(this);
 }
 
 RowHold *RowHold::of(const QTableWidget *table)
@@ -26,7 +26,7 @@ bool RowHold::holding() const
 {
     // Qt keeps "under the mouse" up to date as the pointer enters and leaves
     // and as the table is hidden or covered.
-    return m_pressed || (m_table->viewport()->underMouse() && m_idle->isActive());
+    return m_pressed || (m_viewport->underMouse() && m_idle->isActive());
 }
 
 void RowHold::holdBack(std::function<void()> refill)
@@ -36,7 +36,9 @@ void RowHold::holdBack(std::function<void()> refill)
 
 bool RowHold::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_table->viewport())
+    // The viewport kept from the start: while the table is being destroyed
+    // it is no longer a table to ask.
+    if (watched != m_viewport)
         return false;
     switch (event->type()) {
     case QEvent::Enter:

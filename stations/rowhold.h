@@ -8,6 +8,7 @@
 
 class QTableWidget;
 class QTimer;
+class QWidget;
 
 // Keeps the rows of a station table where they are while the user aims at
 // one: while the pointer is over the table and has moved in the last few
@@ -41,6 +42,7 @@ private:
     void releaseIfIdle();
 
     QTableWidget *m_table;
+    QWidget *m_viewport;
     QTimer *m_idle;
     bool m_pressed = false;
     QString m_pressedStation;
