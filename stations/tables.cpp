@@ -67,9 +67,9 @@ bool readDateText(QStringView text, QDate *date, QTime *time)
 // day). Works on offsets alone: a QDateTime in a zone allocates.
 QDate localDay(const QDate &date, const QTime &time)
 {
-    // UTC without a zone object behind it: Qt 6.5 gives QTimeZone a light
-    // UTC form and 6.8 deprecates the time-spec constructor, the only light
-    // one before.
+    // UTC without a zone object behind it: from Qt 6.5 QTimeZone has a cheap
+    // UTC value, and 6.8 deprecates the time-spec constructor, which was the
+    // only cheap way before.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     const QTimeZone utc(QTimeZone::UTC);
 #else

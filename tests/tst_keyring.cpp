@@ -113,10 +113,7 @@ void TstKeyring::initTestCase()
     // Ready once an entry can be written to it: the service registers on the
     // bus a moment after the daemon starts.
     useTestBus();
-    QDeadlineTimer ready(20000);
-    while (!setKeyringPassword(QString()) && !ready.hasExpired())
-        QTest::qWait(100);
-    QVERIFY2(!ready.hasExpired(), "the keyring never answered");
+    QTRY_VERIFY2_WITH_TIMEOUT(setKeyringPassword(QString()), "the keyring never answered", 20000);
 }
 
 void TstKeyring::cleanupTestCase()
