@@ -154,7 +154,16 @@ public:
         return loaded().availableSizes(mode, state);
     }
 
-    bool isNull() override { return !undecodedSize().isValid() && loaded().isNull(); }
+    bool isNull() override
+    {
+        // Asked before any file was added (QIcon does on Qt 6.8 and later,
+        // right after the plugin made the engine): empty, and nothing to
+        // decode yet. Decoding here would leave the file about to be added
+        // to Qt's own engine, which decodes it at once.
+        if (!m_loaded && m_lazyPath.isNull())
+            return true;
+        return !undecodedSize().isValid() && loaded().isNull();
+    }
 
     void addFile(const QString &fileName, const QSize &size, QIcon::Mode mode, QIcon::State state) override
     {

@@ -6,6 +6,9 @@
 #include "support/windowenvironment.h"
 
 #include <QGuiApplication>
+#include <QIconEngine>
+#include <QIconEnginePlugin>
+#include <QPluginLoader>
 #include <QListWidget>
 #include <QTabWidget>
 #include <QtTest>
@@ -18,6 +21,7 @@ class tst_Display : public QObject
 private slots:
     void windowIsExposedAndPainted();
     void imagesDecodedWhenShownLookTheSame();
+    void engineAskedBeforeItsFileStillDecodesOnPaint();
 
 private:
     QImage firstScreen(bool lazyImages);
@@ -123,6 +127,27 @@ void tst_Display::imagesDecodedWhenShownLookTheSame()
         QCOMPARE(lazySized.pixmap(side).toImage(), ownSized.pixmap(side).toImage());
     }
     QCOMPARE(BundleImages::decodeCount(":/GreenTick"), 1);
+}
+
+// Newer Qt versions ask the engine the plugin made whether it is null
+// before they add the file to it; that question must not give the file to
+// Qt's own engine.
+void tst_Display::engineAskedBeforeItsFileStillDecodesOnPaint()
+{
+    QIconEnginePlugin *plugin = nullptr;
+    for (QObject *instance : QPluginLoader::staticInstances())
+        plugin = plugin ? plugin : qobject_cast<QIconEnginePlugin *>(instance);
+    QVERIFY(plugin);
+    const QString path = QStringLiteral(":/Back");
+    QIconEngine *engine = plugin->create(path);
+    QVERIFY(engine);
+    QVERIFY(engine->isNull());
+    engine->addFile(path, QSize(), QIcon::Normal, QIcon::Off);
+    const QIcon icon(engine);
+    QVERIFY(!icon.isNull());
+    QCOMPARE(BundleImages::decodeCount(path), 0);
+    QVERIFY(!icon.pixmap(24).isNull());
+    QCOMPARE(BundleImages::decodeCount(path), 1);
 }
 
 QTEST_MAIN(tst_Display)
