@@ -117,7 +117,7 @@ Store::RemoveResult Store::setUserBlocked(const QString &name, bool blocked, con
             return TxStep::Error;
         if (blocked
             && (!s.run("INSERT INTO report_decisions (report_id, state, decided_at, decided_by, reason)"
-                       " SELECT id, 'dropped', ?, ?, 'account blocked' FROM price_reports"
+                       " SELECT id, 'dropped', CAST(? AS BIGINT), CAST(? AS TEXT), 'account blocked' FROM price_reports"
                        " WHERE user_id = ? AND state = 'held'",
                        { now, decidedBy, id })
                 || !s.run("UPDATE price_reports SET state = 'dropped' WHERE user_id = ? AND state = 'held'", { id })))

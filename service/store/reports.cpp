@@ -50,7 +50,7 @@ bool expireHeld(Statements &s, qint64 now)
 {
     const qint64 before = now - kHoldSeconds;
     return s.run("INSERT INTO report_decisions (report_id, state, decided_at, decided_by, reason)"
-                 " SELECT id, 'expired', ?, 'service', 'not confirmed within 24 h'"
+                 " SELECT id, 'expired', CAST(? AS BIGINT), 'service', 'not confirmed within 24 h'"
                  " FROM price_reports WHERE state = 'held' AND reported_at < ?",
                  { now, before })
             && s.run("UPDATE price_reports SET state = 'expired' WHERE state = 'held' AND reported_at < ?", { before });
