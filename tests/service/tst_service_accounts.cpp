@@ -223,7 +223,9 @@ void TestServiceAccounts::updatePriceStoresPriceAndHistory()
     ServiceFixture f;
     const Attributes before = f.station("12");
     const QString demo = QStringLiteral("updatePrice.php?id=12&username=demo&password=demo&");
-    const Response r = f.api(demo + "price=181.94&type=Petrol&appId=ZKWQt&lat=53.3498&lng=-6.26031");
+    // Sent from the forecourt.
+    const QString position = f.scalar("SELECT printf('lat=%.5f&lng=%.5f', lat, lng) FROM stations WHERE id = 12");
+    const Response r = f.api(demo + "price=181.94&type=Petrol&appId=ZKWQt&" + position);
     QCOMPARE(r.body, QByteArray("SUCCESS"));
     QCOMPARE(r.contentType.left(10), QByteArray("text/plain"));
 
