@@ -185,9 +185,9 @@ Store::ReportResult Store::reportPrice(const PriceReport &report, const ReportRu
         // last one on this station and fuel; the hour's count leaves
         // replaced reports out.
         qint64 replaced = 0;
-        bool replacedShown = false;
+        bool replacedShown = false, replacedThisHour = false;
         if (rules.intervalSeconds > 0) {
-            if (!s.run("SELECT id, state FROM price_reports WHERE user_id = ? AND reported_at > ?"
+            if (!s.run("SELECT id, state, reported_at FROM price_reports WHERE user_id = ? AND reported_at > ?"
                        " AND station_id = ? AND fuel = ? AND state IN ('accepted', 'held')"
                        " ORDER BY reported_at DESC, id DESC LIMIT 1",
                        { report.userId, now - rules.intervalSeconds, report.stationId, fuel }))
@@ -195,6 +195,7 @@ Store::ReportResult Store::reportPrice(const PriceReport &report, const ReportRu
             if (s.query().next()) {
                 replaced = s.query().value(0).toLongLong();
                 replacedShown = s.query().value(1).toString() == QLatin1String("accepted");
+                replacedThisHour = s.query().value(2).toLongLong() > now - 3600;
             }
         }
         if (rules.perHour > 0) {
@@ -202,7 +203,7 @@ Store::ReportResult Store::reportPrice(const PriceReport &report, const ReportRu
                        { report.userId, now - 3600 }))
                 return TxStep::Error;
             s.query().next();
-            if (s.query().value(0).toLongLong() - (replaced ? 1 : 0) >= rules.perHour) {
+            if (s.query().value(0).toLongLong() - (replacedThisHour ? 1 : 0) >= rules.perHour) {
                 result = ReportResult::OverLimit;
                 return TxStep::Rollback;
             }
