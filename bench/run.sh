@@ -21,7 +21,7 @@ if ! command -v wrk >/dev/null; then
 fi
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_BENCH=ON >/dev/null
-SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_propagation velmora-service velmora-service-bench-nearby bench_import)
+SERVICE_TARGETS=(bench_service_burst bench_service_load bench_service_durability bench_report_rules bench_propagation velmora-service velmora-service-bench-nearby bench_import)
 CLIENT_TARGETS=(bench_client bench_launch_velmora bench_launch_form bench_launch_empty bench_launch_label bench_startup)
 [ "${1:-}" = service ] && CLIENT_TARGETS=()
 [ "${1:-}" = client ] && SERVICE_TARGETS=()
@@ -253,6 +253,8 @@ attack "4,224 unread downloads, 33 addrs" 10 downloads 4224
 attack "wrong passwords from 40 addresses" 10 flood40 80
 echo
 "$B/bench_service_durability" 300 3
+echo
+"$B/bench_report_rules" 2000 3
 echo
 echo "Station import, 20 million nodes (extract written to $TMP):"
 "$B/bench_import" 20000000 "$TMP"
