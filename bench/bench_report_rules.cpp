@@ -131,8 +131,8 @@ QString load()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int perRound = argc > 1 ? std::max(1, atoi(argv[1])) : 2000;
-    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    const int perRound = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 7;
 
     std::printf("machine: %s, load %s\n", qPrintable(machine()), qPrintable(load()));
     std::printf("%-36s %10s %10s %8s %8s %8s\n", "price reports/s, one thread", "rules on", "all off", "ratio",

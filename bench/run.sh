@@ -254,7 +254,7 @@ attack "wrong passwords from 40 addresses" 10 flood40 80
 echo
 "$B/bench_service_durability" 300 3
 echo
-"$B/bench_report_rules" 2000 3
+"$B/bench_report_rules" 500 7
 echo
 echo "Station import, 20 million nodes (extract written to $TMP):"
 "$B/bench_import" 20000000 "$TMP"
