@@ -199,7 +199,8 @@ int main(int argc, char *argv[])
         for (const char *sync : { "FULL", "NORMAL" }) {
             QSqlQuery(store.connection()).exec(QStringLiteral("PRAGMA synchronous = %1").arg(QLatin1String(sync)));
             const QString appId = QStringLiteral("rules-on-%1").arg(QLatin1String(sync));
-            // Warm-up: every account's first login on each service, the caches.
+            // Warm-up: the caches and some first logins (with one hash
+            // iteration a first login costs little more than a remembered one).
             round(judging, QStringLiteral("warm-up"));
             round(unjudged, QStringLiteral("warm-up"));
             std::vector<double> judged, baseline;
