@@ -196,6 +196,9 @@ const QList<QList<Statement>> &migrations()
               "ALTER TABLE price_reports ADD COLUMN previous_updated BIGINT" },
             { "CREATE INDEX price_reports_user ON price_reports (user_id, reported_at)" },
             { "CREATE INDEX price_reports_held ON price_reports (reported_at) WHERE state = 'held'" },
+            // The prices a new report is measured against (a station's own
+            // and its neighbours'), read from this index alone.
+            { "CREATE INDEX price_reports_reference ON price_reports (station_id, fuel, state, reported_at, price)" },
             { "ALTER TABLE users ADD COLUMN blocked INTEGER NOT NULL DEFAULT 0" },
             { "CREATE TABLE report_decisions ("
               " id INTEGER PRIMARY KEY,"
