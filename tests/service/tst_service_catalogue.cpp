@@ -233,6 +233,7 @@ void TestServiceCatalogue::schemaIsCreatedAndMigrated()
     };
     // Wind the file back to the first schema step, then see it migrated.
     openAndRun({ "DROP TABLE report_decisions", "DROP INDEX price_reports_user", "DROP INDEX price_reports_held",
+                 "DROP INDEX price_reports_reference",
                  "ALTER TABLE price_reports DROP COLUMN state", "ALTER TABLE price_reports DROP COLUMN distance_m",
                  "ALTER TABLE price_reports DROP COLUMN previous_price",
                  "ALTER TABLE price_reports DROP COLUMN previous_updated", "ALTER TABLE users DROP COLUMN blocked",
