@@ -25,7 +25,10 @@ int main(int argc, char *argv[])
     const int perRound = argc > 1 ? std::max(1, atoi(argv[1])) : 300;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
 
-    velmora::BenchStore bench(QStringLiteral("durability.sqlite"));
+    // One account reports again and again: with the report rules on it
+    // would reach its hourly limit (what the rules cost is measured by
+    // bench_report_rules).
+    velmora::BenchStore bench(QStringLiteral("durability.sqlite"), velmora::ReportRules { 0, 0, 0, 0 });
     if (!bench.opened())
         return 1;
     velmora::Store &store = bench.store;

@@ -12,13 +12,14 @@
 namespace velmora {
 
 // For benchmark programs: an SQLite store in a temporary folder and the
-// service over it, with cheap password hashing so that filling it with demo
-// data is quick. Check opened() before use; it has printed why not.
+// service over it (judging price reports by `rules`), with cheap password
+// hashing so that filling it with demo data is quick. Check opened() before
+// use; it has printed why not.
 struct BenchStore
 {
-    explicit BenchStore(const QString &fileName)
+    explicit BenchStore(const QString &fileName, const ReportRules &rules = ReportRules())
         : store(dir.filePath(fileName)),
-          service(store, cheapHashing())
+          service(store, cheapHashing(rules))
     {
         QString error;
         m_opened = store.open(&error);
@@ -33,10 +34,11 @@ struct BenchStore
     Service service;
 
 private:
-    static ServiceConfig cheapHashing()
+    static ServiceConfig cheapHashing(const ReportRules &rules)
     {
         ServiceConfig config;
         config.hashIterations = 1000;
+        config.reportRules = rules;
         return config;
     }
 

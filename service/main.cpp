@@ -20,6 +20,7 @@ struct Command
 const Command Commands[] = {
     { "user", velmora::commands::user },
     { "import", velmora::commands::import },
+    { "reports", velmora::commands::reports },
 };
 
 } // namespace

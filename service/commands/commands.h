@@ -12,6 +12,8 @@ int serve(const QStringList &arguments);
 int user(const QStringList &arguments);
 // Loads the filling stations of OpenStreetMap files into the database.
 int import(const QStringList &arguments);
+// Lists and moderates the price reports.
+int reports(const QStringList &arguments);
 
 } // namespace velmora::commands
 

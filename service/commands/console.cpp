@@ -93,4 +93,14 @@ std::optional<QString> readNewPassword(QString *error)
     return QString::fromStdString(*password);
 }
 
+QString operatorName()
+{
+    for (const char *variable : { "SUDO_USER", "LOGNAME", "USER" }) {
+        const QString name = qEnvironmentVariable(variable);
+        if (!name.isEmpty())
+            return QStringLiteral("operator ") + name;
+    }
+    return QStringLiteral("operator uid %1").arg(getuid());
+}
+
 } // namespace velmora::commands

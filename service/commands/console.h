@@ -18,6 +18,10 @@ void warn(const QString &message);
 // nullopt (with the reason in `error`) when none could be read.
 std::optional<QString> readNewPassword(QString *error);
 
+// Who is deciding, for the history of moderated reports: "operator NAME"
+// with the login name behind sudo, or of the process.
+QString operatorName();
+
 } // namespace velmora::commands
 
 #endif

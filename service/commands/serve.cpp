@@ -14,6 +14,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cmath>
+
 #include <cstdio>
 
 #include <systemd/sd-daemon.h>
@@ -89,8 +91,28 @@ int serve(const QStringList &arguments)
             QStringLiteral("Failed logins allowed per account name and minute before logins to it are refused "
                            "unchecked; 0: no limit."),
             QStringLiteral("N"), QStringLiteral("10"));
+    // The checks a price report passes before stations show it; 0 turns one off.
+    const QCommandLineOption distanceOpt(
+            QStringLiteral("max-report-distance"),
+            QStringLiteral("A report sent further than this from the station, or with a malformed position, is held "
+                           "until another account confirms it; 0: off."),
+            QStringLiteral("KM"), QStringLiteral("3"));
+    const QCommandLineOption intervalOpt(
+            QStringLiteral("report-interval"),
+            QStringLiteral("An account's next report of one station and fuel within this many minutes replaces its "
+                           "last one; 0: off."),
+            QStringLiteral("MINUTES"), QStringLiteral("10"));
+    const QCommandLineOption perHourOpt(QStringLiteral("reports-per-hour"),
+                                        QStringLiteral("Reports an account may make in any hour; 0: no limit."),
+                                        QStringLiteral("N"), QStringLiteral("60"));
+    const QCommandLineOption bandOpt(
+            QStringLiteral("plausible-band"),
+            QStringLiteral("A price further than this many percent from the median of recent prices is held until "
+                           "another account confirms it; 0: off."),
+            QStringLiteral("PERCENT"), QStringLiteral("15"));
     parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt });
+                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt, distanceOpt, intervalOpt,
+                        perHourOpt, bandOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(arguments);
@@ -118,6 +140,29 @@ int serve(const QStringList &arguments)
     const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
     if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
         return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
+    ReportRules rules;
+    const struct
+    {
+        const QCommandLineOption &option;
+        double *value;
+        double max;
+    } ruleValues[] = {
+        { distanceOpt, &rules.maxDistanceKm, 20000 },
+        { bandOpt, &rules.plausibleBand, 1000 },
+    };
+    for (const auto &rule : ruleValues) {
+        *rule.value = parser.value(rule.option).toDouble(&ok);
+        if (!ok || !(*rule.value >= 0 && *rule.value <= rule.max))
+            return fail(QStringLiteral("invalid --%1 %2").arg(rule.option.names().first(), parser.value(rule.option)));
+    }
+    rules.plausibleBand /= 100.0;
+    const double intervalMinutes = parser.value(intervalOpt).toDouble(&ok);
+    if (!ok || !(intervalMinutes >= 0 && intervalMinutes <= 525600))
+        return fail(QStringLiteral("invalid --report-interval %1").arg(parser.value(intervalOpt)));
+    rules.intervalSeconds = qint64(std::llround(intervalMinutes * 60));
+    rules.perHour = parser.value(perHourOpt).toInt(&ok);
+    if (!ok || rules.perHour < 0)
+        return fail(QStringLiteral("invalid --reports-per-hour %1").arg(parser.value(perHourOpt)));
     // A package that is not there would only show up as a 404 for every
     // client asking for the update.
     const QString debPath = parser.value(debOpt);
@@ -137,6 +182,7 @@ int serve(const QStringList &arguments)
     config.maxPrice = maxPrice;
     config.failedLoginsPerMinute = failuresPerMinute;
     config.failedLoginsPerAccountPerMinute = accountFailuresPerMinute;
+    config.reportRules = rules;
 
     Store store(dbPath);
     if (!openDatabase(store, &error))

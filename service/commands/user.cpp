@@ -1,5 +1,6 @@
-// velmora-service user add|passwd|remove NAME, user list: the accounts, with
-// passwords read from the terminal or a pipe, never from the command line.
+// velmora-service user add|passwd|remove|block|unblock NAME, user list: the
+// accounts, with passwords read from the terminal or a pipe, never from the
+// command line. A blocked account's price reports are refused.
 
 #include "commands.h"
 #include "console.h"
@@ -8,6 +9,7 @@
 #include "store.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 
 #include <cstdio>
 
@@ -85,6 +87,33 @@ int list(const Accounts &accounts, const QString &)
     return 0;
 }
 
+int setBlocked(const Accounts &accounts, const QString &name, bool blocked)
+{
+    switch (accounts.store.setUserBlocked(name.normalized(QString::NormalizationForm_C), blocked, operatorName(),
+                                          QDateTime::currentSecsSinceEpoch())) {
+    case Store::RemoveResult::Removed:
+        std::printf(blocked ? "Blocked %s from reporting prices; its held reports are dropped\n"
+                            : "%s may report prices again\n",
+                    qPrintable(name));
+        return 0;
+    case Store::RemoveResult::NoSuchUser:
+        return fail(QStringLiteral("no account %1 in %2").arg(name, accounts.store.displayName()));
+    case Store::RemoveResult::Failed:
+        break;
+    }
+    return fail(QStringLiteral("could not change the account %1").arg(name));
+}
+
+int block(const Accounts &accounts, const QString &name)
+{
+    return setBlocked(accounts, name, true);
+}
+
+int unblock(const Accounts &accounts, const QString &name)
+{
+    return setBlocked(accounts, name, false);
+}
+
 struct Action
 {
     const char *name;
@@ -97,6 +126,8 @@ const Action Actions[] = {
     { "passwd", true, passwd },
     { "remove", true, remove },
     { "list", false, list },
+    { "block", true, block },
+    { "unblock", true, unblock },
 };
 
 } // namespace
@@ -113,7 +144,8 @@ int user(const QStringList &arguments)
                                      QStringLiteral("PBKDF2 iterations for the password stored."),
                                      QStringLiteral("N"), QString::number(kDefaultHashIterations));
     parser.addOptions({ dbOpt, iterOpt });
-    parser.addPositionalArgument(QStringLiteral("ACTION"), QStringLiteral("add, passwd, remove (each with a NAME) or list"));
+    parser.addPositionalArgument(QStringLiteral("ACTION"),
+                                 QStringLiteral("add, passwd, remove, block, unblock (each with a NAME) or list"));
     parser.addPositionalArgument(QStringLiteral("NAME"), QStringLiteral("The account's name."));
     parser.process(arguments);
 
@@ -124,7 +156,7 @@ int user(const QStringList &arguments)
             action = &candidate;
     }
     if (!action)
-        return fail(QStringLiteral("user needs an action: add, passwd, remove or list (see --help)"));
+        return fail(QStringLiteral("user needs an action: add, passwd, remove, block, unblock or list (see --help)"));
     if (words.size() != (action->takesName ? 2 : 1) || (action->takesName && words.at(1).isEmpty()))
         return fail(QStringLiteral("user %1 takes %2").arg(words.first(),
                     action->takesName ? QStringLiteral("one NAME") : QStringLiteral("no NAME")));

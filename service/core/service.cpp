@@ -290,18 +290,35 @@ Response Service::updatePrice(const Request &r) const
     report.price = rounded;
     report.appId = appId.left(64);
     report.reportedAt = QDateTime::currentSecsSinceEpoch();
-    // A position is kept only when both halves are present and sensible; a
-    // bad position does not spoil an otherwise good report.
-    const auto lat = finiteNumber(r.value(QStringLiteral("lat")));
-    const auto lng = finiteNumber(r.value(QStringLiteral("lng")));
-    if (lat && lng && validLatitude(*lat) && validLongitude(*lng)) {
-        report.lat = *lat;
-        report.lng = *lng;
+    // A position is both halves, numbers, on Earth; anything else sent in
+    // their place is malformed (and judged as such), not left out.
+    const QString latText = r.value(QStringLiteral("lat"));
+    const QString lngText = r.value(QStringLiteral("lng"));
+    if (!latText.isNull() || !lngText.isNull()) {
+        const auto lat = finiteNumber(latText);
+        const auto lng = finiteNumber(lngText);
+        report.position = ReportPosition::Malformed;
+        if (lat && lng && validLatitude(*lat) && validLongitude(*lng)) {
+            report.position = ReportPosition::Given;
+            report.lat = *lat;
+            report.lng = *lng;
+        }
     }
-    if (m_store.reportPrice(report) != Store::ReportResult::Stored)
-        return word("ERROR");
-    refreshOrRetry(report.stationId);
-    return word("SUCCESS");
+    bool shownChanged = false;
+    switch (m_store.reportPrice(report, m_config.reportRules, &shownChanged)) {
+    case Store::ReportResult::Accepted:
+    case Store::ReportResult::Held: // received; shown once another account confirms it
+        if (shownChanged)
+            refreshOrRetry(report.stationId);
+        return word("SUCCESS");
+    case Store::ReportResult::Blocked:
+        return word("BADLOGIN");
+    case Store::ReportResult::OverLimit:
+    case Store::ReportResult::NoSuchStation:
+    case Store::ReportResult::Failed:
+        break;
+    }
+    return word("ERROR");
 }
 
 Response Service::versionCheck(const Request &) const

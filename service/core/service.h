@@ -33,6 +33,7 @@ struct ServiceConfig
     int loginCacheSeconds = 300;              // how long a checked login is remembered; 0: never
     int failedLoginsPerMinute = 10;           // per peer address, then refused unchecked; 0: no limit
     int failedLoginsPerAccountPerMinute = 10; // per account name, then refused unchecked; 0: no limit
+    ReportRules reportRules;                  // what a price report must pass to be shown
 };
 
 // Turns one decoded GET request into a reply. Thread-safe: the HTTP layer

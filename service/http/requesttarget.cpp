@@ -36,10 +36,9 @@ void forEachPair(std::string_view query, F f)
     }
 }
 
-// True when a query key reads as "password" under any decoding a client or
-// an attacker might expect: "%XX", "+", the non-standard "%uXXXX", any
-// letter case, with stray characters around it.
-bool namesPassword(std::string_view rawKey)
+// A query key as a client or an attacker might expect it to be read:
+// "%XX", "+" and the non-standard "%uXXXX" decoded.
+QString decodedKey(std::string_view rawKey)
 {
     std::string key = percentDecode(rawKey, true);
     for (size_t at = key.find("%u"); at != std::string::npos; at = key.find("%u", at + 1)) {
@@ -53,7 +52,17 @@ bool namesPassword(std::string_view rawKey)
         if (code > 0 && code < 0x80)
             key.replace(at, 6, 1, char(code));
     }
-    return QString::fromUtf8(key.data(), qsizetype(key.size())).contains(QLatin1String("password"), Qt::CaseInsensitive);
+    return QString::fromUtf8(key.data(), qsizetype(key.size()));
+}
+
+// A key that names a password (any letter case, stray characters around
+// it) or, in a price report, the reporter's position.
+bool masked(std::string_view rawKey, bool report)
+{
+    const QString key = decodedKey(rawKey);
+    return key.contains(QLatin1String("password"), Qt::CaseInsensitive)
+            || (report && (key.contains(QLatin1String("lat"), Qt::CaseInsensitive)
+                           || key.contains(QLatin1String("lng"), Qt::CaseInsensitive)));
 }
 
 } // namespace
@@ -165,15 +174,18 @@ std::string loggedTarget(std::string_view target)
             return 3;
         return 0;
     };
+    // Where a reporter stood is theirs: masked in price reports, however
+    // the path is spelled.
+    const bool report = decodedKey(target).contains(QLatin1String("updateprice"), Qt::CaseInsensitive);
     std::string out;
     out.reserve(target.size());
     size_t start = 0;
     auto piece = [&](std::string_view part) {
         const size_t eq = part.find('=');
-        if (eq != std::string_view::npos && namesPassword(part.substr(0, eq))) {
+        if (eq != std::string_view::npos && masked(part.substr(0, eq), report)) {
             out += part.substr(0, eq);
             out += "=***";
-        } else if (eq == std::string_view::npos && namesPassword(part) && percentDecode(part, true).find('=') != std::string::npos) {
+        } else if (eq == std::string_view::npos && masked(part, report) && percentDecode(part, true).find('=') != std::string::npos) {
             out += "***"; // "password%3Dsecret": the key and value are one piece
         } else {
             out += part;

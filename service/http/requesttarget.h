@@ -26,7 +26,8 @@ std::string percentDecode(std::string_view text, bool plusIsSpace);
 std::optional<std::string> originForm(std::string_view target);
 
 // The target as it goes into the request log: the value of any key that
-// decodes to something naming a password is replaced by "***" (keys and
+// decodes to something naming a password, and in a price report the
+// reporter's position (lat, lng), is replaced by "***" (keys and
 // values end at any of '?', '&', ';', "%3F" and "%26"), and
 // bytes that could forge or garble a log line (control bytes, '\', and
 // anything outside ASCII) are written as \xHH.

@@ -1,5 +1,4 @@
-// The queries the service asks: the catalogue, accounts, watch lists and
-// price reports.
+// The queries the service asks: the catalogue, accounts and watch lists.
 
 #include "store.h"
 
@@ -252,56 +251,6 @@ Store::AddResult Store::addToWatchlist(qint64 userId, qint64 stationId)
         return TxStep::Commit;
     });
     return ok ? result : AddResult::Failed;
-}
-
-Store::ReportResult Store::reportPrice(const PriceReport &report)
-{
-    ReportResult result = ReportResult::Failed;
-    const bool ok = write([&](QSqlDatabase &db, QSqlError &error) {
-        QSqlQuery q(db);
-        q.prepare(report.fuel == Fuel::Petrol
-                          ? QStringLiteral("UPDATE stations SET petrol_price = ?, petrol_updated = ? WHERE id = ?")
-                          : QStringLiteral("UPDATE stations SET diesel_price = ?, diesel_updated = ? WHERE id = ?"));
-        q.addBindValue(report.price);
-        q.addBindValue(report.reportedAt);
-        q.addBindValue(report.stationId);
-        if (!q.exec()) {
-            error = q.lastError();
-            return TxStep::Error;
-        }
-        if (q.numRowsAffected() < 1) {
-            result = ReportResult::NoSuchStation;
-            return TxStep::Rollback;
-        }
-        q.prepare(QStringLiteral("INSERT INTO price_reports"
-                                 " (user_id, station_id, fuel, price, app_id, lat, lng, reported_at)"
-                                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(report.userId);
-        q.addBindValue(report.stationId);
-        q.addBindValue(report.fuel == Fuel::Petrol ? QStringLiteral("Petrol") : QStringLiteral("Diesel"));
-        q.addBindValue(report.price);
-        q.addBindValue(report.appId);
-        q.addBindValue(report.lat ? QVariant(*report.lat) : QVariant(QMetaType::fromType<double>()));
-        q.addBindValue(report.lng ? QVariant(*report.lng) : QVariant(QMetaType::fromType<double>()));
-        q.addBindValue(report.reportedAt);
-        if (!q.exec()) {
-            error = q.lastError();
-            return TxStep::Error;
-        }
-        if (m_backend == Backend::PostgreSQL) {
-            // Delivered to every listening instance when the report commits.
-            q.prepare(QStringLiteral("SELECT pg_notify(?, ?)"));
-            q.addBindValue(kStationChannel);
-            q.addBindValue(QString::number(report.stationId));
-            if (!q.exec()) {
-                error = q.lastError();
-                return TxStep::Error;
-            }
-        }
-        result = ReportResult::Stored;
-        return TxStep::Commit;
-    });
-    return ok ? result : ReportResult::Failed;
 }
 
 } // namespace velmora

@@ -20,6 +20,10 @@ namespace velmora {
 
 enum class Fuel { Petrol, Diesel };
 
+// Where the reporter said they were: nowhere (no fix), something that is
+// not a place on Earth, or a position.
+enum class ReportPosition { None, Malformed, Given };
+
 struct PriceReport
 {
     qint64 userId = 0;
@@ -27,8 +31,44 @@ struct PriceReport
     Fuel fuel = Fuel::Petrol;
     double price = 0;      // cents, already rounded to one decimal
     QString appId;
-    std::optional<double> lat, lng;
+    ReportPosition position = ReportPosition::None;
+    double lat = 0, lng = 0; // when Given
     qint64 reportedAt = 0; // seconds since the epoch
+};
+
+// What a price report must pass before the station shows it. Each check is
+// off at 0. A held report is stored and answered as received, but shown
+// only once another account reports a price within a cent of it within a
+// day (which accepts both); otherwise it expires.
+struct ReportRules
+{
+    double maxDistanceKm = 3.0;   // reporter further from the station (or a malformed position): held
+    qint64 intervalSeconds = 600; // an account's next report on one station and fuel within this replaces the last
+    int perHour = 60;             // reports per account in any hour; more are refused
+    double plausibleBand = 0.15;  // held when further than this fraction from the reference median
+};
+
+// A report as the moderation tools list it.
+struct ReportRow
+{
+    qint64 id = 0;
+    qint64 reportedAt = 0;
+    QString user; // empty: the account was removed
+    qint64 stationId = 0;
+    QString station;
+    QString fuel;
+    double price = 0;
+    QString state;
+    std::optional<double> distanceKm;
+    QString lastDecision; // "who: why", empty for reports judged before decisions were kept
+};
+
+struct ReportFilter
+{
+    bool heldOnly = false;
+    qint64 since = 0; // reported at or after (seconds since the epoch); 0: any time
+    QString user;     // empty: any account
+    qint64 stationId = 0;
 };
 
 // The database behind the service: an SQLite file (the embedded default,
@@ -104,8 +144,26 @@ public:
     std::optional<QList<QStringList>> normalizeUserNames();
     enum class AddResult { Added, AlreadyListed, NoSuchStation, Failed };
     AddResult addToWatchlist(qint64 userId, qint64 stationId);
-    enum class ReportResult { Stored, NoSuchStation, Failed };
-    ReportResult reportPrice(const PriceReport &report);
+    // Judges the report by the rules (against what every instance has
+    // stored), stores it with its state and shows it when accepted.
+    // shownChanged tells whether the station's shown price moved.
+    enum class ReportResult { Accepted, Held, OverLimit, Blocked, NoSuchStation, Failed };
+    ReportResult reportPrice(const PriceReport &report, const ReportRules &rules, bool *shownChanged = nullptr);
+
+    // Moderation. Held reports past their day are marked expired first.
+    std::optional<QList<ReportRow>> reports(const ReportFilter &filter, qint64 now);
+    // Sets each report's state to accepted or rejected; each station then
+    // shows its latest accepted price (or, with none left, the price it
+    // showed before its first report). Unknown ids are returned in
+    // `unknown`; false on a database error (nothing changed).
+    bool decideReports(const QList<qint64> &ids, bool accept, const QString &decidedBy, qint64 now,
+                       QList<qint64> *unknown);
+    // Blocks (or unblocks) an account from reporting; blocking drops its
+    // held reports. NoSuchUser when there is no such account.
+    RemoveResult setUserBlocked(const QString &name, bool blocked, const QString &decidedBy, qint64 now);
+    // Replaces the reporters' positions kept by older versions with their
+    // distances from the stations; returns how many, nullopt on an error.
+    std::optional<qint64> forgetReportPositions();
 
     // Makes the stations taken from the map the catalogue, in one
     // transaction: stations are matched by their map element, so prices,

@@ -1,10 +1,12 @@
 // Several real velmora-service processes on one real PostgreSQL database,
 // and nginx (over HTTPS) in front of two of them: writes through either instance are
-// stored once each, a price reported through one is answered by the other, a
-// killed instance loses no acknowledged write, and a database restart under
+// stored once each, a price reported through one is answered by the other, an
+// account's hourly limit and the confirmation of a held report hold across
+// instances, a killed instance loses no acknowledged write, and a database restart under
 // load gives "ERROR" answers, then recovers without restarting the services.
 
 #include "nginxfront.h"
+#include "passwords.h"
 #include "replyxml.h"
 #include "serviceprocess.h"
 #include "store.h"
@@ -34,6 +36,9 @@ namespace {
 constexpr int ReplyTimeoutMs = 15000;
 const QString Api = QStringLiteral("/api/nokiaApp/");
 const QString Login = QStringLiteral("username=demo&password=demo");
+// The main pair does not hold prices far from their neighbours': its tests
+// report prices some way apart on nearby stations.
+const QStringList PairOptions = { "--plausible-band", "0" };
 
 } // namespace
 
@@ -44,6 +49,7 @@ private slots:
     void initTestCase();
     void writesThroughBothAreStoredOnce();
     void priceReportIsSeenThroughTheOther();
+    void reportRulesHoldAcrossInstances();
     void killedInstanceLosesNoAcknowledgedWrite();
     void nginxSpreadsRequestsOverTwoInstances();
     void readsAnsweredWhileTheDatabaseIsFrozen();
@@ -115,8 +121,8 @@ void TestCluster::initTestCase()
     const QString uri = m_postgres.uri("velmora");
     m_a = std::make_unique<ServiceProcess>();
     m_b = std::make_unique<ServiceProcess>();
-    QVERIFY2(m_a->start(uri, 0, { "--demo-stations", "40" }), qPrintable(m_a->errorText()));
-    QVERIFY2(m_b->start(uri, 0, { "--demo-stations", "40" }), qPrintable(m_b->errorText()));
+    QVERIFY2(m_a->start(uri, 0, PairOptions + QStringList { "--demo-stations", "40" }), qPrintable(m_a->errorText()));
+    QVERIFY2(m_b->start(uri, 0, PairOptions + QStringList { "--demo-stations", "40" }), qPrintable(m_b->errorText()));
     m_store = std::make_unique<velmora::Store>(uri);
     QString error;
     QVERIFY2(m_store->open(&error), qPrintable(error));
@@ -163,6 +169,53 @@ void TestCluster::priceReportIsSeenThroughTheOther()
     }
 }
 
+void TestCluster::reportRulesHoldAcrossInstances()
+{
+    // A pair of its own, with a low hourly limit (the other tests report
+    // more often than that); accounts of its own.
+    const QString uri = m_postgres.uri("velmora");
+    ServiceProcess c, d;
+    QVERIFY2(c.start(uri, 0, { "--reports-per-hour", "3" }), qPrintable(c.errorText()));
+    QVERIFY2(d.start(uri, 0, { "--reports-per-hour", "3" }), qPrintable(d.errorText()));
+    for (const char *name : { "hourly", "faraway", "confirmer" })
+        QVERIFY(m_store->setUser(name, velmora::hashPassword(name, 1000)));
+    auto reportBy = [&](const QString &name, int station, const QString &price, const QString &extra = {}) {
+        return Api + QStringLiteral("updatePrice.php?id=%1&username=%2&password=%2&price=%3&type=Petrol&appId=rules%4")
+                             .arg(station).arg(name, price, extra);
+    };
+
+    // Eight reports of one account at once, half through each instance:
+    // the locked account row lets exactly three through.
+    QList<QNetworkReply *> burst;
+    for (int i = 0; i < 8; ++i)
+        burst << send((i % 2 ? d : c).baseUrl(), reportBy("hourly", 30 + i, "180.5"));
+    QVERIFY(QTest::qWaitFor([&] {
+        return std::all_of(burst.begin(), burst.end(), [](QNetworkReply *r) { return r->isFinished(); });
+    }, ReplyTimeoutMs));
+    QStringList words;
+    for (QNetworkReply *r : std::as_const(burst))
+        words << QString::fromLatin1(bodyOf(r));
+    qDeleteAll(burst);
+    QCOMPARE(words.count("SUCCESS"), 3);
+    QCOMPARE(words.count("ERROR"), 5);
+    for (const ServiceProcess *instance : { &c, &d })
+        QCOMPARE(fetch(instance->baseUrl(), reportBy("hourly", 38, "180.5")), QByteArray("ERROR"));
+    QCOMPARE(column("SELECT COUNT(*) FROM price_reports r JOIN users u ON u.id = r.user_id WHERE u.name = 'hourly'"),
+             QStringList { "3" });
+
+    // Held: sent from far away through one instance, which keeps showing
+    // the old price. Confirmed within a cent by another account through the
+    // other: both show it.
+    const QString before = petrolPrice(c.baseUrl(), 40);
+    QCOMPARE(fetch(c.baseUrl(), reportBy("faraway", 40, "188.8", "&lat=0&lng=0")), QByteArray("SUCCESS"));
+    QCOMPARE(petrolPrice(c.baseUrl(), 40), before);
+    QCOMPARE(fetch(d.baseUrl(), reportBy("confirmer", 40, "188.4")), QByteArray("SUCCESS"));
+    QCOMPARE(petrolPrice(d.baseUrl(), 40), QStringLiteral("188.4"));
+    QTRY_COMPARE_WITH_TIMEOUT(petrolPrice(c.baseUrl(), 40), QStringLiteral("188.4"), 5000);
+    QCOMPARE(column("SELECT state FROM price_reports r JOIN users u ON u.id = r.user_id WHERE u.name = 'faraway'"),
+             QStringList { "accepted" });
+}
+
 void TestCluster::killedInstanceLosesNoAcknowledgedWrite()
 {
     QList<QNetworkReply *> replies;
@@ -199,7 +252,7 @@ void TestCluster::killedInstanceLosesNoAcknowledgedWrite()
     const QStringList stored = column("SELECT app_id FROM price_reports WHERE app_id LIKE 'kill%' ORDER BY app_id");
     for (const QString &id : std::as_const(acked))
         QVERIFY2(stored.count(id) == 1, qPrintable(id));
-    QVERIFY2(m_a->start(m_postgres.uri("velmora")), qPrintable(m_a->errorText()));
+    QVERIFY2(m_a->start(m_postgres.uri("velmora"), 0, PairOptions), qPrintable(m_a->errorText()));
 }
 
 void TestCluster::nginxSpreadsRequestsOverTwoInstances()

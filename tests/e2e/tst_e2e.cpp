@@ -80,6 +80,8 @@ private slots:
     void browseCountyAreaStations();
     void priceReportAndWatchList();
     void wrongPasswordIsRefused();
+    void refusedOrHeldReportNeedsNoClientChange_data();
+    void refusedOrHeldReportNeedsNoClientChange();
     void gpsListsNearestFirst();
     void outageGivesOneDialogAndContinueRecovers();
 
@@ -348,6 +350,64 @@ void TstEndToEnd::wrongPasswordIsRefused()
     QCOMPARE(stationFromService(QStringLiteral("1")), before);
     QVERIFY(parnellStreetReports().isEmpty());
     QVERIFY(demoWatchList().isEmpty());
+}
+
+void TstEndToEnd::refusedOrHeldReportNeedsNoClientChange_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("farAway"); // the window's fix ~220 km from the station
+    QTest::addColumn<QString>("box");  // shown for the diesel report; empty: none
+    QTest::newRow("over the hourly limit")
+            << QStringList { "--reports-per-hour", "1" } << false
+            << QStringLiteral("Update failed: Could not update price - server rejected update");
+    QTest::newRow("sent from far away") << QStringList() << true << QString();
+}
+
+// The service judges reports and the window needs nothing new for it: an
+// "ERROR" raises the window's failure box and gives the button back; a held
+// report is answered "SUCCESS", and the page, read again, keeps the price
+// the service still shows.
+void TstEndToEnd::refusedOrHeldReportNeedsNoClientChange()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, farAway);
+    QFETCH(QString, box);
+    if (!options.isEmpty())
+        QVERIFY2(m_service->start(dbPath(), 0, options), qPrintable(m_service->errorText()));
+    openWindow();
+    openParnellStreet();
+    if (QTest::currentTestFailed())
+        return;
+    Ui_MainWindow *ui = m_window->ui;
+
+    // A petrol report, accepted; then diesel, one step up.
+    TestSupport::DebugCapture log(true);
+    QTest::mouseClick(ui->petrolAddButton, Qt::LeftButton);
+    QTest::mouseClick(ui->savePetrolButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Price update successful")), ReplyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::requestsSettled(*m_window), ReplyTimeoutMs);
+    const QString diesel = stationFromService(QStringLiteral("1")).value("dieselPrice");
+    QCOMPARE(tenths(ui->dieselLCD->value()), tenths(diesel.toDouble()));
+    if (farAway) {
+        m_window->lastLatitude = 51.8985f; // Cork
+        m_window->lastLongitude = -8.4756f;
+    }
+    QTest::mouseClick(ui->dieselAddButton, Qt::LeftButton);
+    const int stepped = tenths(ui->dieselLCD->value());
+    QTest::mouseClick(ui->saveDieselButton, Qt::LeftButton);
+
+    if (!box.isEmpty()) {
+        QVERIFY(m_watcher->waitForCount(1, ReplyTimeoutMs));
+        QCOMPARE(lastBox(), box);
+        QVERIFY(ui->saveDieselButton->isEnabled());
+        QCOMPARE(tenths(ui->dieselLCD->value()), stepped);
+    } else {
+        // Only the page read again after "SUCCESS" takes the stepped price
+        // back to the one the service shows.
+        QTRY_COMPARE_WITH_TIMEOUT(tenths(ui->dieselLCD->value()), tenths(diesel.toDouble()), ReplyTimeoutMs);
+        QCOMPARE(m_watcher->count(), 0);
+    }
+    QCOMPARE(stationFromService(QStringLiteral("1")).value("dieselPrice"), diesel);
 }
 
 void TstEndToEnd::gpsListsNearestFirst()

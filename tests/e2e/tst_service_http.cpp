@@ -213,6 +213,10 @@ void TstServiceHttp::refusedRequestsAreLoggedSafely()
         "/api/nokiaApp/addToWatchlist.php?username=demo%26PassWord=s3cret%26id=1",
         "/api/nokiaApp/getCounties.php?x=1%3fpassword=s3cret",
         "/api/nokiaApp/getCounties.php?x=1&pass%77ord%3Ds3cret",
+        // nor does where a price reporter stood
+        "/api/nokiaApp/updatePrice.php?id=1&username=demo&password=s3cret&price=150&type=Petrol&appId=x"
+        "&lat=53.3498123&lng=-6.2603456",
+        "/api/nokiaApp/update%50rice.php%3Fid=1;password=s3cret;LAT=53.3498123%26lng=-6.2603456",
     };
     for (const QString &target : masked)
         QVERIFY(!send(get(target.toLatin1())).isEmpty());
@@ -229,9 +233,10 @@ void TstServiceHttp::refusedRequestsAreLoggedSafely()
         QVERIFY2(m.captured(3).toDouble() < 5000, qPrintable(m.captured(0)));
     }
     QCOMPARE(statuses, QStringList({ "- 400", "BREW 405", "GET 200", "GET 404", "GET 200", "GET 200", "GET 200",
-                                     "GET 200" }));
+                                     "GET 200", "GET 200", "GET 404" }));
     QVERIFY(!log.contains('\x1b') && !log.contains('\r'));
     QVERIFY(!log.contains("s3cret"));
+    QVERIFY(!log.contains("53.3498123") && !log.contains("6.2603456"));
 }
 
 void TstServiceHttp::slowConnectionsHoldNoReaderAndStopIsPrompt()

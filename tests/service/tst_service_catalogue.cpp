@@ -232,13 +232,20 @@ void TestServiceCatalogue::schemaIsCreatedAndMigrated()
         answer = q.next() ? q.value(0).toString() : QString();
     };
     // Wind the file back to the first schema step, then see it migrated.
-    openAndRun({ "DROP TABLE imports", "DROP INDEX stations_osm", "ALTER TABLE stations DROP COLUMN retired",
+    openAndRun({ "DROP TABLE report_decisions", "DROP INDEX price_reports_user", "DROP INDEX price_reports_held",
+                 "DROP INDEX price_reports_reference",
+                 "ALTER TABLE price_reports DROP COLUMN state", "ALTER TABLE price_reports DROP COLUMN distance_m",
+                 "ALTER TABLE price_reports DROP COLUMN previous_price",
+                 "ALTER TABLE price_reports DROP COLUMN previous_updated", "ALTER TABLE users DROP COLUMN blocked",
+                 "DROP TABLE imports", "DROP INDEX stations_osm", "ALTER TABLE stations DROP COLUMN retired",
                  "ALTER TABLE stations DROP COLUMN osm_id", "ALTER TABLE stations DROP COLUMN osm_type",
                  "DROP TABLE store_changes", "DROP INDEX price_reports_station",
                  "ALTER TABLE watchlist DROP COLUMN added_at", "PRAGMA user_version = 1", "PRAGMA journal_mode" });
     QCOMPARE(answer, QStringLiteral("wal"));
     openAndRun({ "SELECT added_at FROM watchlist", "SELECT counter FROM store_changes",
                  "SELECT osm_type, osm_id, retired FROM stations", "SELECT data_time FROM imports",
+                 "SELECT state, distance_m, previous_price FROM price_reports", "SELECT blocked FROM users",
+                 "SELECT reason FROM report_decisions",
                  "PRAGMA user_version = 99" });
     // A file written by a newer program is left alone.
     velmora::Store store(path);
