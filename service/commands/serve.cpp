@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <chrono>
 #include <cstdio>
 
 #include <systemd/sd-daemon.h>
@@ -25,6 +26,11 @@ namespace {
 // A listening socket handed over by the service manager (socket
 // activation): the descriptor when exactly one was passed to this process,
 // else -1. The variables are removed so children do not see them.
+// Shorter than a database round trip on a busy machine would answer
+// everything as unreachable; longer than a day is no deadline.
+constexpr double kMinDatabaseDeadlineSeconds = 0.01;
+constexpr double kMaxDatabaseDeadlineSeconds = 86400;
+
 int inheritedListener()
 {
     const int count = sd_listen_fds(1);
@@ -89,8 +95,13 @@ int serve(const QStringList &arguments)
             QStringLiteral("Failed logins allowed per account name and minute before logins to it are refused "
                            "unchecked; 0: no limit."),
             QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption deadlineOpt(
+            QStringLiteral("database-deadline"),
+            QStringLiteral("Seconds a request may wait for the database before it is answered as if the database "
+                           "were unreachable (hashing a password does not count)."),
+            QStringLiteral("SECONDS"), QString::number(HttpLimits().databaseDeadline.count() / 1000.0));
     parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt });
+                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt, deadlineOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(arguments);
@@ -118,6 +129,12 @@ int serve(const QStringList &arguments)
     const double maxPrice = parser.value(maxPriceOpt).toDouble(&ok);
     if (!ok || !(maxPrice >= minPrice) || maxPrice > 100000)
         return fail(QStringLiteral("invalid price range %1 to %2").arg(parser.value(minPriceOpt), parser.value(maxPriceOpt)));
+    const double deadlineSeconds = parser.value(deadlineOpt).toDouble(&ok);
+    if (!ok || !(deadlineSeconds >= kMinDatabaseDeadlineSeconds) || deadlineSeconds > kMaxDatabaseDeadlineSeconds)
+        return fail(QStringLiteral("invalid database deadline %1 (seconds, %2 to %3)")
+                            .arg(parser.value(deadlineOpt))
+                            .arg(kMinDatabaseDeadlineSeconds)
+                            .arg(kMaxDatabaseDeadlineSeconds));
     // A package that is not there would only show up as a 404 for every
     // client asking for the update.
     const QString debPath = parser.value(debOpt);
@@ -170,7 +187,9 @@ int serve(const QStringList &arguments)
     if (!service.startCatalogue(&error))
         return fail(error);
 
-    HttpServer server(service);
+    HttpLimits limits;
+    limits.databaseDeadline = std::chrono::milliseconds(qRound64(deadlineSeconds * 1000));
+    HttpServer server(service, limits);
     const int inherited = inheritedListener();
     if (inherited >= 0) {
         if (!server.adopt(inherited, &error))

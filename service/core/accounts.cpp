@@ -7,6 +7,45 @@
 
 namespace velmora {
 
+namespace {
+
+// What the HTTP layer told the call this thread is answering: its login,
+// already checked on a hashing thread, or whom to tell when its hashing
+// starts. Set for the length of one call.
+thread_local const Service::CheckedLogin *t_checkedLogin = nullptr;
+thread_local const std::function<void()> *t_hashingStarts = nullptr;
+
+template<class T>
+class ForThisCall
+{
+public:
+    ForThisCall(const T *&slot, const T *value) : m_slot(slot), m_before(slot) { slot = value; }
+    ~ForThisCall() { m_slot = m_before; }
+    ForThisCall(const ForThisCall &) = delete;
+    ForThisCall &operator=(const ForThisCall &) = delete;
+
+private:
+    const T *&m_slot;
+    const T *m_before;
+};
+
+} // namespace
+
+Service::CheckedLogin Service::checkLogin(const Request &request, const std::function<void()> &hashing) const
+{
+    const ForThisCall<std::function<void()>> scope(t_hashingStarts, &hashing);
+    CheckedLogin checked;
+    checked.userId = login(request.value(QStringLiteral("username")), request.value(QStringLiteral("password")),
+                           request.peer, &checked.storeFailed);
+    return checked;
+}
+
+Response Service::handle(const Request &request, const CheckedLogin &checked) const
+{
+    const ForThisCall<CheckedLogin> scope(t_checkedLogin, &checked);
+    return handle(request);
+}
+
 void Service::loginRefused(const QString &peer) const
 {
     m_failures->recordFailure(peer);
@@ -52,6 +91,11 @@ std::optional<qint64> Service::login(const QString &typedName, const QString &pa
     const QString name = accountName(typedName);
     if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
         return std::nullopt;
+    if (t_checkedLogin) { // checked a moment ago, for this very request
+        if (storeFailed)
+            *storeFailed = t_checkedLogin->storeFailed;
+        return t_checkedLogin->userId;
+    }
     qint64 userId = 0;
     if (const auto known = m_logins->find(name, password)) {
         // Still the same account and password as when it was checked?
@@ -68,13 +112,16 @@ std::optional<qint64> Service::login(const QString &typedName, const QString &pa
             *storeFailed = true;
         return std::nullopt;
     }
+    const int iterations = stored ? stored->iterations : dummyIterations();
+    if (t_hashingStarts && *t_hashingStarts)
+        (*t_hashingStarts)();
     bool ok = false;
     if (stored) {
         ok = verifyPassword(password, *stored);
     } else {
         // Spend the same effort as a real check so the answer time does not
         // tell which user names exist.
-        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), dummyIterations());
+        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), iterations);
     }
     if (!ok) {
         m_failures->recordFailure(peer);

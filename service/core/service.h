@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,23 @@ public:
     // True when answering the request means checking a password the slow
     // way; the HTTP layer runs those on their own threads.
     bool needsPasswordCheck(const Request &request) const;
+
+    // A login checked ahead of the request it came with: the account (none
+    // when the login was refused), or that the accounts could not be read.
+    struct CheckedLogin
+    {
+        std::optional<qint64> userId;
+        bool storeFailed = false;
+    };
+    // The slow part of a request that needsPasswordCheck: reads the account
+    // and checks the password (`hashing` is called between the two), and
+    // counts a failure as login() does. The HTTP layer then answers the
+    // request with handle(request, checked) on a database thread, so the
+    // hashing threads never wait on a write.
+    CheckedLogin checkLogin(const Request &request, const std::function<void()> &hashing) const;
+    // Answers the request with its login taken from `checked`, not checked
+    // again.
+    Response handle(const Request &request, const CheckedLogin &checked) const;
 
     // What answering a request waits for: nothing but memory (nearby, by
     // id, the version check, the package, unknown paths), the database, or

@@ -37,9 +37,11 @@ struct HttpLimits
     int readerThreads = 4;            // answer from memory, never wait for the database
     int databaseThreads = 4;          // answer what the database must be asked
     int databaseQueue = 256;          // waiting database requests; beyond it: 503
-    // A database request not answered this long after it was queued (a
-    // password check: after its check began) gets the answer of an
-    // unreachable database; its thread finishes the call on its own.
+    // A database request not answered this long after it was queued gets
+    // the answer of an unreachable database; its thread finishes the call
+    // on its own. A password check counts its reading of the account, not
+    // its hashing; what follows the check is queued anew, with a deadline
+    // of its own.
     std::chrono::milliseconds databaseDeadline { 3000 };
     int hashThreads = 0;              // password checks; 0: one per core
     int hashQueue = 64;               // waiting password checks, shared fairly by address

@@ -14,6 +14,15 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
+namespace {
+
+Response busy()
+{
+    return { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
+}
+
+} // namespace
+
 std::string peerAddress(const tcp::socket &socket)
 {
     boost::system::error_code ec;
@@ -182,67 +191,106 @@ void Session::dispatch(Request request, std::string method, std::string target)
 {
     using Work = Service::Work;
     const Work work = m_server.service.workFor(request);
-    const std::uint64_t call = ++m_call;
     m_callOpen = true;
-    auto self = shared_from_this();
-    auto abandoned = std::make_shared<std::atomic<bool>>(false);
-    // The answer of an unreachable database, given at the deadline; the
-    // worker's own answer, if it comes later, is dropped.
-    auto armDeadline = [self, call, request, method, target, abandoned] {
-        if (call != self->m_call || !self->m_callOpen)
-            return;
-        self->m_callTimer.expires_after(self->m_server.limits.databaseDeadline);
-        self->m_callTimer.async_wait([self, call, request, method, target, abandoned](beast::error_code ec) {
-            if (ec)
-                return;
-            *abandoned = true;
-            self->answerCall(call, self->m_server.service.unavailable(request), method, target);
-        });
-    };
-    auto run = [self, call, request, method, target, abandoned, armDeadline, work] {
-        if (*abandoned)
-            return; // answered at its deadline while it waited
-        if (work == Work::PasswordCheck) // its deadline runs from here, not from the queue
-            asio::post(self->m_stream.get_executor(), armDeadline);
-        Response reply = self->m_server.service.handle(request);
-        asio::post(self->m_stream.get_executor(), [self, call, reply = std::move(reply), method, target] {
-            self->answerCall(call, reply, method, target);
-        });
-    };
-    const Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
+    const auto call = std::make_shared<Call>(++m_call, std::move(request), std::move(method), std::move(target));
     switch (work) {
     case Work::Memory:
-        if (!m_server.readers.tryPost(std::move(run)))
-            answerCall(call, busy, method, target);
+        if (!m_server.readers.tryPost(
+                    [self = shared_from_this(), call] { self->finish(call, self->m_server.service.handle(call->request)); }))
+            answerCall(call, busy());
         break;
     case Work::Database:
-        if (m_server.database.tryPost(std::move(run)))
-            armDeadline();
-        else
-            answerCall(call, busy, method, target);
+        askDatabase(call, std::nullopt);
         break;
-    case Work::PasswordCheck: {
-        const QString peer = request.peer;
-        // A check turned away counts as a failed login of its address, so a
-        // flood cannot keep the queue full at no cost to itself.
-        auto refuse = [self, call, method, target, busy, peer] {
-            self->m_server.service.loginRefused(peer);
-            asio::post(self->m_stream.get_executor(),
-                       [self, call, method, target, busy] { self->answerCall(call, busy, method, target); });
-        };
-        m_server.hashers.post({ peer, std::move(run), std::move(refuse) });
+    case Work::PasswordCheck:
+        checkPassword(call);
         break;
-    }
     }
 }
 
-void Session::answerCall(std::uint64_t call, const Response &r, const std::string &method, const std::string &target)
+void Session::finish(const CallPtr &call, Response r)
 {
-    if (call != m_call || !m_callOpen)
+    asio::post(m_stream.get_executor(),
+               [self = shared_from_this(), call, r = std::move(r)] { self->answerCall(call, r); });
+}
+
+// On the database threads, with the deadline running from the moment the
+// call is queued. `login`: the password check already made for it.
+void Session::askDatabase(const CallPtr &call, std::optional<Service::CheckedLogin> login)
+{
+    if (!isOpen(call))
+        return; // answered at its deadline while its password was checked
+    auto run = [self = shared_from_this(), call, login] {
+        if (call->abandoned)
+            return; // answered at its deadline while it waited
+        const Service &service = self->m_server.service;
+        self->finish(call, login ? service.handle(call->request, *login) : service.handle(call->request));
+    };
+    if (m_server.database.tryPost(std::move(run)))
+        armDeadline(call);
+    else
+        answerCall(call, busy());
+}
+
+// The password is checked on the hashing threads, fairly by address. The
+// deadline covers reading the account there but not the hashing, which
+// has its own queue and limits (and on a machine short of processor time
+// can take longer than any database deadline); the rest of the request is
+// then a database call of its own.
+void Session::checkPassword(const CallPtr &call)
+{
+    auto self = shared_from_this();
+    auto run = [self, call] {
+        if (call->abandoned)
+            return;
+        const auto strand = self->m_stream.get_executor();
+        asio::post(strand, [self, call] { self->armDeadline(call); });
+        const Service::CheckedLogin login = self->m_server.service.checkLogin(call->request, [&] {
+            asio::post(strand, [self, call] { self->disarmDeadline(call); });
+        });
+        asio::post(strand, [self, call, login] { self->askDatabase(call, login); });
+    };
+    // A check turned away counts as a failed login of its address, so a
+    // flood cannot keep the queue full at no cost to itself.
+    auto refuse = [self, call] {
+        self->m_server.service.loginRefused(call->request.peer);
+        asio::post(self->m_stream.get_executor(), [self, call] { self->answerCall(call, busy()); });
+    };
+    m_server.hashers.post({ call->request.peer, std::move(run), std::move(refuse) });
+}
+
+// The answer of an unreachable database, given at the deadline; the
+// worker's own answer, if it comes later, is dropped.
+void Session::armDeadline(const CallPtr &call)
+{
+    if (!isOpen(call))
+        return;
+    const std::uint64_t arming = ++m_deadlineArming;
+    m_callTimer.expires_after(m_server.limits.databaseDeadline);
+    m_callTimer.async_wait([self = shared_from_this(), call, arming](beast::error_code ec) {
+        if (ec || arming != self->m_deadlineArming)
+            return;
+        call->abandoned = true;
+        self->answerCall(call, self->m_server.service.unavailable(call->request));
+    });
+}
+
+void Session::disarmDeadline(const CallPtr &call)
+{
+    if (!isOpen(call))
+        return;
+    ++m_deadlineArming;
+    m_callTimer.cancel();
+}
+
+void Session::answerCall(const CallPtr &call, const Response &r)
+{
+    if (!isOpen(call))
         return;
     m_callOpen = false;
+    ++m_deadlineArming;
     m_callTimer.cancel();
-    reply(r, method, target);
+    reply(r, call->method, call->target);
 }
 
 // Answers a request the HTTP layer itself turns down, then closes.
@@ -277,9 +325,7 @@ void Session::reply(const Response &r, const std::string &method, const std::str
 
     if (!r.filePath.isEmpty()) {
         if (!m_head && !report([this](Admission &a) { return a.startDownload(m_id); })) {
-            Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"),
-                            QByteArrayLiteral("Service Unavailable"), {} };
-            reply(busy, method, target);
+            reply(busy(), method, target);
             return;
         }
         http::response<http::file_body> file(std::move(head.base()));

@@ -2,11 +2,15 @@
 // holding the database's write lock, a command-line tool changing prices
 // beside it, a catch-up that fails, a second serving instance, hundreds of
 // package downloads that are never read, and a wrong-password flood from
-// many addresses. Every check is made while the fault is still in force.
+// many addresses, and password checks slower than the database deadline.
+// Every check is made while the fault is still in force.
 
+#include "passwords.h"
 #include "replyxml.h"
 #include "serviceprocess.h"
 #include "store.h"
+
+#include <QElapsedTimer>
 
 #include <QHostAddress>
 #include <QSqlDatabase>
@@ -14,6 +18,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -65,13 +70,13 @@ QByteArray get(const QByteArray &target, bool close = true)
 }
 
 // The whole reply of a Connection: close request.
-QByteArray replyOf(QTcpSocket &s)
+QByteArray replyOf(QTcpSocket &s, int timeoutMs = ReplyTimeoutMs)
 {
     QByteArray in;
     [[maybe_unused]] const bool closed = QTest::qWaitFor([&] {
         in += s.readAll();
         return s.state() == QAbstractSocket::UnconnectedState;
-    }, ReplyTimeoutMs);
+    }, timeoutMs);
     return in + s.readAll();
 }
 
@@ -95,6 +100,7 @@ private slots:
     void secondServingInstanceExits();
     void newClientAnsweredWhileDownloadsAreHeld();
     void honestLoginAnsweredDuringAFlood();
+    void passwordCheckLongerThanTheDatabaseDeadline();
 
 private:
     QString dbPath() const { return m_dir->filePath(QStringLiteral("velmora.sqlite")); }
@@ -299,6 +305,28 @@ void TstServiceFaults::honestLoginAnsweredDuringAFlood()
     QVERIFY(QTest::qWaitFor([&] { return answered > before; }, ReplyTimeoutMs)); // the flood still runs
     for (auto &s : flood)
         s->disconnect();
+}
+
+// The deadline guards against a database that does not answer, not against
+// a machine short of processor time: a password check that takes several
+// deadlines (hashing at the lowest priority) still ends in the write.
+void TstServiceFaults::passwordCheckLongerThanTheDatabaseDeadline()
+{
+    constexpr double DeadlineSeconds = 0.4;
+    constexpr int Probe = 20000;
+    QElapsedTimer clock;
+    clock.start();
+    velmora::derivePasswordKey(QStringLiteral("demo"), QByteArray(velmora::kSaltBytes, 's'), Probe);
+    const double secondsPerIteration = double(std::max<qint64>(clock.nsecsElapsed(), 1)) / 1e9 / Probe;
+    // Three deadlines' worth of hashing at this process's speed; the
+    // service hashes at a lower priority, so never faster.
+    const int iterations = int(std::clamp(3 * DeadlineSeconds / secondsPerIteration, double(Probe), 5e7));
+    QVERIFY2(start({ "--hash-iterations", QString::number(iterations), "--database-deadline",
+                     QString::number(DeadlineSeconds) }),
+             qPrintable(m_service->errorText()));
+    auto login = sendFrom("127.0.0.1", m_service->port(), get(Api + "addToWatchlist.php?id=3&username=demo&password=demo"));
+    // Hashing under the sanitizer on a loaded machine is slow.
+    QCOMPARE(bodyOf(replyOf(*login, 10 * ReplyTimeoutMs)), QByteArray("SUCCESS"));
 }
 
 int main(int argc, char **argv)
