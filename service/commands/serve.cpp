@@ -16,6 +16,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include <systemd/sd-daemon.h>
 
@@ -30,6 +32,20 @@ namespace {
 // everything as unreachable; longer than a day is no deadline.
 constexpr double kMinDatabaseDeadlineSeconds = 0.01;
 constexpr double kMaxDatabaseDeadlineSeconds = 86400;
+
+// Ends the process `after` from now, whatever is still running. A call
+// stuck in the database's driver (a server that stopped answering without
+// closing anything) holds its thread for good, and tearing down the server,
+// the service and the store waits for such threads.
+void leaveStuckCallsAfter(std::chrono::milliseconds after)
+{
+    std::thread([after] {
+        std::this_thread::sleep_for(after);
+        std::fprintf(stderr, "velmora-service: calls to the database still running; stopped without them\n");
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }).detach();
+}
 
 int inheritedListener()
 {
@@ -212,6 +228,7 @@ int serve(const QStringList &arguments)
                      server.localAddress().c_str());
 
     server.run();
+    leaveStuckCallsAfter(server.stopGrace());
     std::fprintf(stderr, "velmora-service: stopped\n");
     return 0;
 }

@@ -77,8 +77,10 @@ public:
 
     // Serves until SIGINT or SIGTERM (or stop()), then stops accepting,
     // closes connections that wait for a request, gives replies in progress
-    // the stop grace and returns.
+    // the stop grace and returns. The destructor waits for the calls the
+    // worker threads are still in.
     void run();
+    std::chrono::milliseconds stopGrace() const;
     void stop();
 
     struct Impl; // the sockets, threads and connection registry (serverstate.h)
