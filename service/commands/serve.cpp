@@ -25,9 +25,6 @@ namespace velmora::commands {
 
 namespace {
 
-// A listening socket handed over by the service manager (socket
-// activation): the descriptor when exactly one was passed to this process,
-// else -1. The variables are removed so children do not see them.
 // Shorter than a database round trip on a busy machine would answer
 // everything as unreachable; longer than a day is no deadline.
 constexpr double kMinDatabaseDeadlineSeconds = 0.01;
@@ -47,6 +44,9 @@ void leaveStuckCallsAfter(std::chrono::milliseconds after)
     }).detach();
 }
 
+// A listening socket handed over by the service manager (socket
+// activation): the descriptor when exactly one was passed to this process,
+// else -1. The variables are removed so children do not see them.
 int inheritedListener()
 {
     const int count = sd_listen_fds(1);
