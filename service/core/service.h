@@ -11,7 +11,6 @@
 #include <QString>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -71,14 +70,25 @@ public:
         std::optional<qint64> userId;
         bool storeFailed = false;
     };
-    // The slow part of a request that needsPasswordCheck: reads the account
-    // and checks the password (`hashing` is called between the two), and
-    // counts a failure as login() does. The HTTP layer then answers the
-    // request with handle(request, checked) on a database thread, so the
-    // hashing threads never wait on a write.
-    CheckedLogin checkLogin(const Request &request, const std::function<void()> &hashing) const;
-    // Answers the request with its login taken from `checked`, not checked
-    // again.
+    // What the database holds for a login about to be checked: either the
+    // verdict already (a remembered login, an address or account over its
+    // failure limit, accounts that could not be read), or the stored hash
+    // (none: no such account, and a check of `dummyIterations` is spent).
+    struct StoredLogin
+    {
+        std::optional<CheckedLogin> decided;
+        std::optional<PasswordHash> hash;
+        qint64 userId = 0;
+        int dummyIterations = 0;
+    };
+    // A request that needsPasswordCheck is answered in three steps, so that
+    // the hashing threads never touch the database and the database's
+    // deadline never counts the hashing: readLogin (on a database thread),
+    // checkPassword (on a hashing thread: the slow part; counts a failure
+    // as login() does), then handle(request, checked) on a database thread,
+    // where the login is not checked again.
+    StoredLogin readLogin(const Request &request) const;
+    CheckedLogin checkPassword(const Request &request, const StoredLogin &stored) const;
     Response handle(const Request &request, const CheckedLogin &checked) const;
 
     // What answering a request waits for: nothing but memory (nearby, by
@@ -130,6 +140,10 @@ private:
     Response package(const Request &r) const;
 
     int dummyIterations() const;
+    // login() in its two steps, on a name already in NFC.
+    StoredLogin readLogin(const QString &name, const QString &password, const QString &peer) const;
+    CheckedLogin checkPassword(const QString &name, const QString &password, const QString &peer,
+                               const StoredLogin &stored) const;
     // Reads the station back into memory (or drops it when it is gone);
     // false when the database could not be read.
     bool refreshStation(qint64 id) const;

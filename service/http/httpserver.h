@@ -39,9 +39,8 @@ struct HttpLimits
     int databaseQueue = 256;          // waiting database requests; beyond it: 503
     // A database request not answered this long after it was queued gets
     // the answer of an unreachable database; its thread finishes the call
-    // on its own. A password check counts its reading of the account, not
-    // its hashing; what follows the check is queued anew, with a deadline
-    // of its own.
+    // on its own. A login to check reads the account and, after the
+    // hashing (not timed), answers the rest as two such requests.
     std::chrono::milliseconds databaseDeadline { 3000 };
     int hashThreads = 0;              // password checks; 0: one per core
     int hashQueue = 64;               // waiting password checks, shared fairly by address

@@ -14,15 +14,6 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
-namespace {
-
-Response busy()
-{
-    return { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
-}
-
-} // namespace
-
 std::string peerAddress(const tcp::socket &socket)
 {
     boost::system::error_code ec;
@@ -33,6 +24,11 @@ std::string peerAddress(const tcp::socket &socket)
     if (address.is_v6() && address.to_v6().is_v4_mapped())
         address = address.to_v6().to_v4();
     return address.to_string();
+}
+
+Response Session::busy()
+{
+    return { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
 }
 
 Session::Session(HttpServer::Impl &server, tcp::socket socket, std::string peer, Admission::Id id)
@@ -185,112 +181,6 @@ std::optional<http::status> Session::refusal(const std::string &target) const
     if (!m_parser->is_done()) // a body follows; GET and HEAD take none
         return http::status::payload_too_large;
     return std::nullopt;
-}
-
-void Session::dispatch(Request request, std::string method, std::string target)
-{
-    using Work = Service::Work;
-    const Work work = m_server.service.workFor(request);
-    m_callOpen = true;
-    const auto call = std::make_shared<Call>(++m_call, std::move(request), std::move(method), std::move(target));
-    switch (work) {
-    case Work::Memory:
-        if (!m_server.readers.tryPost(
-                    [self = shared_from_this(), call] { self->finish(call, self->m_server.service.handle(call->request)); }))
-            answerCall(call, busy());
-        break;
-    case Work::Database:
-        askDatabase(call, std::nullopt);
-        break;
-    case Work::PasswordCheck:
-        checkPassword(call);
-        break;
-    }
-}
-
-void Session::finish(const CallPtr &call, Response r)
-{
-    asio::post(m_stream.get_executor(),
-               [self = shared_from_this(), call, r = std::move(r)] { self->answerCall(call, r); });
-}
-
-// On the database threads, with the deadline running from the moment the
-// call is queued. `login`: the password check already made for it.
-void Session::askDatabase(const CallPtr &call, std::optional<Service::CheckedLogin> login)
-{
-    if (!isOpen(call))
-        return; // answered at its deadline while its password was checked
-    auto run = [self = shared_from_this(), call, login] {
-        if (call->abandoned)
-            return; // answered at its deadline while it waited
-        const Service &service = self->m_server.service;
-        self->finish(call, login ? service.handle(call->request, *login) : service.handle(call->request));
-    };
-    if (m_server.database.tryPost(std::move(run)))
-        armDeadline(call);
-    else
-        answerCall(call, busy());
-}
-
-// The password is checked on the hashing threads, fairly by address. The
-// deadline covers reading the account there but not the hashing, which
-// has its own queue and limits (and on a machine short of processor time
-// can take longer than any database deadline); the rest of the request is
-// then a database call of its own.
-void Session::checkPassword(const CallPtr &call)
-{
-    auto self = shared_from_this();
-    auto run = [self, call] {
-        if (call->abandoned)
-            return;
-        const auto strand = self->m_stream.get_executor();
-        asio::post(strand, [self, call] { self->armDeadline(call); });
-        const Service::CheckedLogin login = self->m_server.service.checkLogin(call->request, [&] {
-            asio::post(strand, [self, call] { self->disarmDeadline(call); });
-        });
-        asio::post(strand, [self, call, login] { self->askDatabase(call, login); });
-    };
-    // A check turned away counts as a failed login of its address, so a
-    // flood cannot keep the queue full at no cost to itself.
-    auto refuse = [self, call] {
-        self->m_server.service.loginRefused(call->request.peer);
-        asio::post(self->m_stream.get_executor(), [self, call] { self->answerCall(call, busy()); });
-    };
-    m_server.hashers.post({ call->request.peer, std::move(run), std::move(refuse) });
-}
-
-// The answer of an unreachable database, given at the deadline; the
-// worker's own answer, if it comes later, is dropped.
-void Session::armDeadline(const CallPtr &call)
-{
-    if (!isOpen(call))
-        return;
-    const std::uint64_t arming = ++m_deadlineArming;
-    m_callTimer.expires_after(m_server.limits.databaseDeadline);
-    m_callTimer.async_wait([self = shared_from_this(), call, arming](beast::error_code ec) {
-        if (ec || arming != self->m_deadlineArming)
-            return;
-        call->abandoned = true;
-        self->answerCall(call, self->m_server.service.unavailable(call->request));
-    });
-}
-
-void Session::disarmDeadline(const CallPtr &call)
-{
-    if (!isOpen(call))
-        return;
-    ++m_deadlineArming;
-    m_callTimer.cancel();
-}
-
-void Session::answerCall(const CallPtr &call, const Response &r)
-{
-    if (!isOpen(call))
-        return;
-    m_callOpen = false;
-    ++m_deadlineArming;
-    m_callTimer.cancel();
-    reply(r, call->method, call->target);
 }
 
 // Answers a request the HTTP layer itself turns down, then closes.

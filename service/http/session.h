@@ -56,15 +56,20 @@ private:
     };
     using CallPtr = std::shared_ptr<Call>;
 
+    // Hands the request to the pool its work needs (sessioncalls.cpp).
     void dispatch(Request request, std::string method, std::string target);
-    void askDatabase(const CallPtr &call, std::optional<Service::CheckedLogin> login);
-    void checkPassword(const CallPtr &call);
-    // The worker's answer, handed over to the session's strand.
-    void finish(const CallPtr &call, Response r);
+    // Runs `work` on a database thread with the deadline running from now;
+    // `then` takes its outcome on the session's strand, unless the deadline
+    // has answered the call first.
+    template<class Work, class Then>
+    void onDatabase(const CallPtr &call, Work work, Then then);
+    void answerWithLogin(const CallPtr &call, const Service::CheckedLogin &login);
+    void checkPassword(const CallPtr &call, const Service::StoredLogin &stored);
     bool isOpen(const CallPtr &call) const { return call->id == m_call && m_callOpen; }
     void armDeadline(const CallPtr &call);
     void disarmDeadline(const CallPtr &call);
     void answerCall(const CallPtr &call, const Response &r);
+    static Response busy();
     void refuse(boost::beast::http::status status, const std::string &method, const std::string &target);
     void reply(const Response &r, const std::string &method, const std::string &target);
     template<class Body>
