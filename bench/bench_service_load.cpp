@@ -13,9 +13,12 @@
 //   bench_service_load PORT flood40  N SECONDS STATIONS  N wrong-password connections from 40 addresses
 //   bench_service_load PORT writelock N SECONDS STATIONS  another process holds the SQLite write lock of
 //                                                          $VELMORA_BENCH_DB while N connections report prices
+//   bench_service_load PORT reporters N SECONDS STATIONS  N connections report prices (run.sh freezes the
+//                                                          PostgreSQL server meanwhile)
 //
-// Prints one line: requests, p50, p99, max (ms), timeouts, and for the
-// flood the wrong-password answers per second. Loopback only; every loop
+// Prints one line: requests, p50, p99, max (ms), timeouts, for the flood
+// the wrong-password answers per second, and for the reporters how many
+// reports were answered ERROR. Loopback only; every loop
 // ends with the run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -215,6 +218,8 @@ void writeLockHolder(const char *path, std::atomic<bool> *held)
     sqlite3_close(db);
 }
 
+std::atomic<long> g_reportErrors { 0 }; // reports answered ERROR (the database did not answer in time)
+
 void priceReporter(int seed)
 {
     std::mt19937 rng(static_cast<unsigned>(seed));
@@ -226,8 +231,9 @@ void priceReporter(int seed)
         }
         const std::string target = "/api/nokiaApp/updatePrice.php?username=demo&password=demo&type=Petrol&appId=bench&id="
                 + std::to_string(1 + rng() % 100) + "&price=" + std::to_string(150 + rng() % 50);
-        sendAll(fd, get(target));
-        readReply(fd, Clock::now() + std::chrono::seconds(60));
+        std::string body;
+        if (sendAll(fd, get(target)) && readReply(fd, Clock::now() + std::chrono::seconds(60), &body) && body == "ERROR")
+            ++g_reportErrors;
         ::close(fd);
     }
 }
@@ -245,7 +251,7 @@ double percentile(std::vector<double> v, double p)
 int main(int argc, char **argv)
 {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: %s PORT idle|trickle|silent|flood|watchlist|downloads|flood40|writelock N SECONDS STATIONS\n",
+        std::fprintf(stderr, "usage: %s PORT idle|trickle|silent|flood|watchlist|downloads|flood40|writelock|reporters N SECONDS STATIONS\n",
                      argv[0]);
         return 2;
     }
@@ -272,7 +278,7 @@ int main(int argc, char **argv)
             threads.emplace_back(floodClient, i, 0u);
         else if (mode == "flood40")
             threads.emplace_back(floodClient, i, 0x7f000202u + uint32_t(i % 40));
-        else if (mode == "writelock")
+        else if (mode == "writelock" || mode == "reporters")
             threads.emplace_back(priceReporter, i);
     }
     // Let the attack take hold before measuring.
@@ -330,6 +336,8 @@ int main(int argc, char **argv)
                 ms.size(), percentile(ms, 0.5), percentile(ms, 0.99), percentile(ms, 1.0), timeouts);
     if (mode == "flood" || mode == "flood40")
         std::printf("  flood answers %.1f/s", double(floodAnswers) / runSeconds);
+    if (mode == "writelock" || mode == "reporters")
+        std::printf("  reports answered ERROR %ld", g_reportErrors.load());
     std::printf("\n");
     return 0;
 }

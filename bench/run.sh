@@ -109,7 +109,9 @@ PIDS=()
 PGBIN="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)"
 as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
 SERVICE_PID=""
+FROZEN_PIDS=""
 cleanup() {
+    [ -n "$FROZEN_PIDS" ] && kill -CONT $FROZEN_PIDS 2>/dev/null
     for pid in "${PIDS[@]}" $SERVICE_PID; do kill "$pid" 2>/dev/null || true; done
     [ -f "$TMP/pg/data/postmaster.pid" ] && as_pg "$PGBIN/pg_ctl" -D "$TMP/pg/data" -m immediate stop >/dev/null 2>&1
     rm -rf "$TMP"
@@ -254,6 +256,27 @@ attack "logged-in watch list, after first" 10 watchlist 0
 attack "SQLite write lock held, 8 reporters" 10 writelock 8
 attack "4,224 unread downloads, 33 addrs" 10 downloads 4224
 attack "wrong passwords from 40 addresses" 10 flood40 80
+# The same reader on PostgreSQL, idle (its floor) and with every process of
+# the server stopped by SIGSTOP (a database host that stops answering
+# without closing anything) while 8 connections report prices; the login is
+# checked once before, so the reports wait on the database threads.
+if [ -n "$HAVE_PG" ]; then
+    as_pg "$PGBIN/createdb" -h "$TMP/pg" -U velmora attack
+    "$SERVICE" --port 0 --db "$(pg_uri attack)" >"$TMP/pgattack.out" 2>/dev/null &
+    SERVICE_PID=$!
+    for _ in $(seq 1 600); do grep -q Listening "$TMP/pgattack.out" 2>/dev/null && break; sleep 0.2; done
+    port="$(sed -n 's/.*Listening on [^:]*:\([0-9]*\).*/\1/p' "$TMP/pgattack.out")"
+    printf '  %-34s %s\n' "idle, on PostgreSQL" "$("$B/bench_service_load" "$port" idle 0 "$SECONDS_PER_RUN" 1500)"
+    curl -s -o /dev/null "http://127.0.0.1:$port/api/nokiaApp/getStationsByWatchlist.php?username=demo&password=demo"
+    postmaster="$(head -1 "$TMP/pg/data/postmaster.pid")"
+    FROZEN_PIDS="$postmaster $(ps -o pid= --ppid "$postmaster" | tr '\n' ' ')"
+    kill -STOP $FROZEN_PIDS
+    printf '  %-34s %s\n' "PostgreSQL frozen (SIGSTOP)" "$("$B/bench_service_load" "$port" reporters 8 "$SECONDS_PER_RUN" 1500)"
+    kill -CONT $FROZEN_PIDS; FROZEN_PIDS=""
+    kill "$SERVICE_PID"; wait "$SERVICE_PID" 2>/dev/null || true; SERVICE_PID=""
+else
+    echo "  PostgreSQL frozen (SIGSTOP): skipped, no PostgreSQL server programs or Qt's QPSQL driver"
+fi
 echo
 "$B/bench_service_durability" 300 3
 echo

@@ -219,9 +219,12 @@ void TstNavigation::gpsTabEnteredTwice()
     QCOMPARE(w->positionSource, first);
     QCOMPARE(w->findChildren<QGeoPositionInfoSource *>().size(), 1);
 
-    // The second entry asks the service nothing by itself.
+    // The second entry asks the service nothing by itself: once the route
+    // has ended (no fix will come any more) and every request sent has been
+    // answered, the one fix's search is still the only one.
     QVERIFY(env->server.waitForRequestsForPath(QStringLiteral("getStationsByWatchlist"), 1));
-    QTest::qWait(200);
+    QTRY_VERIFY(first->backendProperty(QStringLiteral("routeEnded")).toBool());
+    QTRY_VERIFY(requestsSettled(*w));
     QCOMPARE(requestsFor(nearby), 1);
 }
 

@@ -91,6 +91,13 @@ int ReplayPositionSource::effectiveInterval() const
     return updateInterval() > 0 ? updateInterval() : DefaultIntervalMs;
 }
 
+QVariant ReplayPositionSource::backendProperty(const QString &name) const
+{
+    if (name == QLatin1String("routeEnded"))
+        return !hasNextFix();
+    return QGeoPositionInfoSource::backendProperty(name);
+}
+
 bool ReplayPositionSource::hasNextFix() const
 {
     return m_next < m_route.size() || (m_loop && !m_route.isEmpty());

@@ -10,6 +10,11 @@
 // interval, so the application can be run and tested without a GPS
 // receiver. An invalid coordinate in the route is delivered as an invalid
 // position, the way a receiver that lost its fix reports it.
+//
+// A route played once ends: from the moment its last fix has been delivered,
+// backendProperty("routeEnded") is true and no position will come any more;
+// the next regular update reports UpdateTimeoutError (Qt's word for "no
+// further regular updates") and the updates stop.
 class ReplayPositionSource : public QGeoPositionInfoSource
 {
     Q_OBJECT
@@ -28,6 +33,7 @@ public:
     PositioningMethods supportedPositioningMethods() const override;
     int minimumUpdateInterval() const override;
     Error error() const override;
+    QVariant backendProperty(const QString &name) const override;
 
 public slots:
     void startUpdates() override;

@@ -14,15 +14,36 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <chrono>
 #include <cmath>
-
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include <systemd/sd-daemon.h>
 
 namespace velmora::commands {
 
 namespace {
+
+// Shorter than a database round trip on a busy machine would answer
+// everything as unreachable; longer than a day is no deadline.
+constexpr double kMinDatabaseDeadlineSeconds = 0.01;
+constexpr double kMaxDatabaseDeadlineSeconds = 86400;
+
+// Ends the process `after` from now, whatever is still running. A call
+// stuck in the database's driver (a server that stopped answering without
+// closing anything) holds its thread for good, and tearing down the server,
+// the service and the store waits for such threads.
+void leaveStuckCallsAfter(std::chrono::milliseconds after)
+{
+    std::thread([after] {
+        std::this_thread::sleep_for(after);
+        std::fprintf(stderr, "velmora-service: calls to the database still running; stopped without them\n");
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }).detach();
+}
 
 // A listening socket handed over by the service manager (socket
 // activation): the descriptor when exactly one was passed to this process,
@@ -110,9 +131,14 @@ int serve(const QStringList &arguments)
             QStringLiteral("A price further than this many percent from the median of recent prices is held until "
                            "another account confirms it; 0: off."),
             QStringLiteral("PERCENT"), QStringLiteral("15"));
+    const QCommandLineOption deadlineOpt(
+            QStringLiteral("database-deadline"),
+            QStringLiteral("Seconds a request may wait for the database before it is answered as if the database "
+                           "were unreachable (hashing a password does not count)."),
+            QStringLiteral("SECONDS"), QString::number(HttpLimits().databaseDeadline.count() / 1000.0));
     parser.addOptions({ listenOpt, portOpt, dbOpt, addUserOpt, latestOpt, messageOpt, debOpt, demoOpt, iterOpt,
-                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt, distanceOpt, intervalOpt,
-                        perHourOpt, bandOpt });
+                        minPriceOpt, maxPriceOpt, failuresOpt, accountFailuresOpt, deadlineOpt, distanceOpt,
+                        intervalOpt, perHourOpt, bandOpt });
     parser.addPositionalArgument(QStringLiteral("PASSWORD"), QStringLiteral("Password for --add-user."),
                                  QStringLiteral("[PASSWORD]"));
     parser.process(arguments);
@@ -163,6 +189,12 @@ int serve(const QStringList &arguments)
     rules.perHour = parser.value(perHourOpt).toInt(&ok);
     if (!ok || rules.perHour < 0)
         return fail(QStringLiteral("invalid --reports-per-hour %1").arg(parser.value(perHourOpt)));
+    const double deadlineSeconds = parser.value(deadlineOpt).toDouble(&ok);
+    if (!ok || !(deadlineSeconds >= kMinDatabaseDeadlineSeconds) || deadlineSeconds > kMaxDatabaseDeadlineSeconds)
+        return fail(QStringLiteral("invalid database deadline %1 (seconds, %2 to %3)")
+                            .arg(parser.value(deadlineOpt))
+                            .arg(kMinDatabaseDeadlineSeconds)
+                            .arg(kMaxDatabaseDeadlineSeconds));
     // A package that is not there would only show up as a 404 for every
     // client asking for the update.
     const QString debPath = parser.value(debOpt);
@@ -216,7 +248,9 @@ int serve(const QStringList &arguments)
     if (!service.startCatalogue(&error))
         return fail(error);
 
-    HttpServer server(service);
+    HttpLimits limits;
+    limits.databaseDeadline = std::chrono::milliseconds(qRound64(deadlineSeconds * 1000));
+    HttpServer server(service, limits);
     const int inherited = inheritedListener();
     if (inherited >= 0) {
         if (!server.adopt(inherited, &error))
@@ -239,6 +273,7 @@ int serve(const QStringList &arguments)
                      server.localAddress().c_str());
 
     server.run();
+    leaveStuckCallsAfter(server.stopGrace());
     std::fprintf(stderr, "velmora-service: stopped\n");
     return 0;
 }

@@ -7,6 +7,44 @@
 
 namespace velmora {
 
+namespace {
+
+// The login of the call this thread is answering, already checked on a
+// hashing thread: set by handle(request, checked) for the length of the
+// call.
+thread_local const Service::CheckedLogin *t_checkedLogin = nullptr;
+
+bool validLogin(const QString &name, const QString &password)
+{
+    return !name.isEmpty() && !password.isNull() && !hasControl(name) && !hasControl(password);
+}
+
+} // namespace
+
+Service::StoredLogin Service::readLogin(const Request &request) const
+{
+    const QString name = accountName(request.value(QStringLiteral("username")));
+    const QString password = request.value(QStringLiteral("password"));
+    if (!validLogin(name, password))
+        return { CheckedLogin {}, {}, 0, 0 };
+    return readLogin(name, password, request.peer);
+}
+
+Service::CheckedLogin Service::checkPassword(const Request &request, const StoredLogin &stored) const
+{
+    return checkPassword(accountName(request.value(QStringLiteral("username"))),
+                         request.value(QStringLiteral("password")), request.peer, stored);
+}
+
+Response Service::handle(const Request &request, const CheckedLogin &checked) const
+{
+    const CheckedLogin *before = t_checkedLogin;
+    t_checkedLogin = &checked;
+    Response r = handle(request);
+    t_checkedLogin = before;
+    return r;
+}
+
 void Service::loginRefused(const QString &peer) const
 {
     m_failures->recordFailure(peer);
@@ -50,39 +88,60 @@ std::optional<qint64> Service::login(const QString &typedName, const QString &pa
     if (storeFailed)
         *storeFailed = false;
     const QString name = accountName(typedName);
-    if (name.isEmpty() || password.isNull() || hasControl(name) || hasControl(password))
+    if (!validLogin(name, password))
         return std::nullopt;
-    qint64 userId = 0;
+    // Checked a moment ago, for this very request, or checked now.
+    const CheckedLogin checked = t_checkedLogin ? *t_checkedLogin
+                                                : checkPassword(name, password, peer, readLogin(name, password, peer));
+    if (storeFailed)
+        *storeFailed = checked.storeFailed;
+    return checked.userId;
+}
+
+Service::StoredLogin Service::readLogin(const QString &name, const QString &password, const QString &peer) const
+{
+    StoredLogin read;
     if (const auto known = m_logins->find(name, password)) {
         // Still the same account and password as when it was checked?
-        const std::optional<PasswordHash> stored = m_store.userHash(name, &userId);
-        if (stored && userId == known->userId && stored->hash == known->storedHash)
-            return userId;
+        const std::optional<PasswordHash> stored = m_store.userHash(name, &read.userId);
+        if (stored && read.userId == known->userId && stored->hash == known->storedHash) {
+            read.decided = CheckedLogin { read.userId, false };
+            return read;
+        }
     }
-    if (m_failures->blocked(peer) || m_accountFailures->blocked(name))
-        return std::nullopt;
+    if (m_failures->blocked(peer) || m_accountFailures->blocked(name)) {
+        read.decided = CheckedLogin {};
+        return read;
+    }
     bool answered = false;
-    const std::optional<PasswordHash> stored = m_store.userHash(name, &userId, &answered);
-    if (!answered) {
-        if (storeFailed)
-            *storeFailed = true;
-        return std::nullopt;
-    }
+    read.hash = m_store.userHash(name, &read.userId, &answered);
+    if (!answered)
+        read.decided = CheckedLogin { std::nullopt, true }; // an outage must not count as a failure
+    else if (!read.hash)
+        read.dummyIterations = dummyIterations();
+    return read;
+}
+
+Service::CheckedLogin Service::checkPassword(const QString &name, const QString &password, const QString &peer,
+                                             const StoredLogin &stored) const
+{
+    if (stored.decided)
+        return *stored.decided;
     bool ok = false;
-    if (stored) {
-        ok = verifyPassword(password, *stored);
+    if (stored.hash) {
+        ok = verifyPassword(password, *stored.hash);
     } else {
         // Spend the same effort as a real check so the answer time does not
         // tell which user names exist.
-        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), dummyIterations());
+        derivePasswordKey(password, QByteArray(kSaltBytes, '\0'), stored.dummyIterations);
     }
     if (!ok) {
         m_failures->recordFailure(peer);
         m_accountFailures->recordFailure(name);
-        return std::nullopt;
+        return {};
     }
-    m_logins->remember(name, password, { userId, stored->hash });
-    return userId;
+    m_logins->remember(name, password, { stored.userId, stored.hash->hash });
+    return { stored.userId, false };
 }
 
 } // namespace velmora

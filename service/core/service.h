@@ -64,6 +64,34 @@ public:
     // way; the HTTP layer runs those on their own threads.
     bool needsPasswordCheck(const Request &request) const;
 
+    // A login checked ahead of the request it came with: the account (none
+    // when the login was refused), or that the accounts could not be read.
+    struct CheckedLogin
+    {
+        std::optional<qint64> userId;
+        bool storeFailed = false;
+    };
+    // What the database holds for a login about to be checked: either the
+    // verdict already (a remembered login, an address or account over its
+    // failure limit, accounts that could not be read), or the stored hash
+    // (none: no such account, and a check of `dummyIterations` is spent).
+    struct StoredLogin
+    {
+        std::optional<CheckedLogin> decided;
+        std::optional<PasswordHash> hash;
+        qint64 userId = 0;
+        int dummyIterations = 0;
+    };
+    // A request that needsPasswordCheck is answered in three steps, so that
+    // the hashing threads never touch the database and the database's
+    // deadline never counts the hashing: readLogin (on a database thread),
+    // checkPassword (on a hashing thread: the slow part; counts a failure
+    // as login() does), then handle(request, checked) on a database thread,
+    // where the login is not checked again.
+    StoredLogin readLogin(const Request &request) const;
+    CheckedLogin checkPassword(const Request &request, const StoredLogin &stored) const;
+    Response handle(const Request &request, const CheckedLogin &checked) const;
+
     // What answering a request waits for: nothing but memory (nearby, by
     // id, the version check, the package, unknown paths), the database, or
     // a password check (which reads the database too). The HTTP layer runs
@@ -113,6 +141,10 @@ private:
     Response package(const Request &r) const;
 
     int dummyIterations() const;
+    // login() in its two steps, on a name already in NFC.
+    StoredLogin readLogin(const QString &name, const QString &password, const QString &peer) const;
+    CheckedLogin checkPassword(const QString &name, const QString &password, const QString &peer,
+                               const StoredLogin &stored) const;
     // Reads the station back into memory (or drops it when it is gone);
     // false when the database could not be read.
     bool refreshStation(qint64 id) const;

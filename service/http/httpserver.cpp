@@ -163,10 +163,15 @@ void HttpServer::run()
     d->ioc.run();
     for (std::thread &t : threads)
         t.join();
-    d->readers.stop();
-    d->database.stop();
-    d->hashers.stop();
+    // The pools are stopped when the server is destroyed: a call stuck in
+    // the database's driver would hold that up for good, and the caller may
+    // prefer to leave such threads behind.
     flushRequestLog(std::chrono::seconds(1));
+}
+
+std::chrono::milliseconds HttpServer::stopGrace() const
+{
+    return d->limits.stopGrace;
 }
 
 void HttpServer::stop()

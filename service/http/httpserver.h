@@ -37,9 +37,10 @@ struct HttpLimits
     int readerThreads = 4;            // answer from memory, never wait for the database
     int databaseThreads = 4;          // answer what the database must be asked
     int databaseQueue = 256;          // waiting database requests; beyond it: 503
-    // A database request not answered this long after it was queued (a
-    // password check: after its check began) gets the answer of an
-    // unreachable database; its thread finishes the call on its own.
+    // A database request not answered this long after it was queued gets
+    // the answer of an unreachable database; its thread finishes the call
+    // on its own. A login to check reads the account and, after the
+    // hashing (not timed), answers the rest as two such requests.
     std::chrono::milliseconds databaseDeadline { 3000 };
     int hashThreads = 0;              // password checks; 0: one per core
     int hashQueue = 64;               // waiting password checks, shared fairly by address
@@ -75,8 +76,10 @@ public:
 
     // Serves until SIGINT or SIGTERM (or stop()), then stops accepting,
     // closes connections that wait for a request, gives replies in progress
-    // the stop grace and returns.
+    // the stop grace and returns. The destructor waits for the calls the
+    // worker threads are still in.
     void run();
+    std::chrono::milliseconds stopGrace() const;
     void stop();
 
     struct Impl; // the sockets, threads and connection registry (serverstate.h)

@@ -26,6 +26,11 @@ std::string peerAddress(const tcp::socket &socket)
     return address.to_string();
 }
 
+Response Session::busy()
+{
+    return { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
+}
+
 Session::Session(HttpServer::Impl &server, tcp::socket socket, std::string peer, Admission::Id id)
     : m_server(server),
       m_stream(std::move(socket)),
@@ -178,73 +183,6 @@ std::optional<http::status> Session::refusal(const std::string &target) const
     return std::nullopt;
 }
 
-void Session::dispatch(Request request, std::string method, std::string target)
-{
-    using Work = Service::Work;
-    const Work work = m_server.service.workFor(request);
-    const std::uint64_t call = ++m_call;
-    m_callOpen = true;
-    auto self = shared_from_this();
-    auto abandoned = std::make_shared<std::atomic<bool>>(false);
-    // The answer of an unreachable database, given at the deadline; the
-    // worker's own answer, if it comes later, is dropped.
-    auto armDeadline = [self, call, request, method, target, abandoned] {
-        if (call != self->m_call || !self->m_callOpen)
-            return;
-        self->m_callTimer.expires_after(self->m_server.limits.databaseDeadline);
-        self->m_callTimer.async_wait([self, call, request, method, target, abandoned](beast::error_code ec) {
-            if (ec)
-                return;
-            *abandoned = true;
-            self->answerCall(call, self->m_server.service.unavailable(request), method, target);
-        });
-    };
-    auto run = [self, call, request, method, target, abandoned, armDeadline, work] {
-        if (*abandoned)
-            return; // answered at its deadline while it waited
-        if (work == Work::PasswordCheck) // its deadline runs from here, not from the queue
-            asio::post(self->m_stream.get_executor(), armDeadline);
-        Response reply = self->m_server.service.handle(request);
-        asio::post(self->m_stream.get_executor(), [self, call, reply = std::move(reply), method, target] {
-            self->answerCall(call, reply, method, target);
-        });
-    };
-    const Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"), QByteArrayLiteral("Service Unavailable"), {} };
-    switch (work) {
-    case Work::Memory:
-        if (!m_server.readers.tryPost(std::move(run)))
-            answerCall(call, busy, method, target);
-        break;
-    case Work::Database:
-        if (m_server.database.tryPost(std::move(run)))
-            armDeadline();
-        else
-            answerCall(call, busy, method, target);
-        break;
-    case Work::PasswordCheck: {
-        const QString peer = request.peer;
-        // A check turned away counts as a failed login of its address, so a
-        // flood cannot keep the queue full at no cost to itself.
-        auto refuse = [self, call, method, target, busy, peer] {
-            self->m_server.service.loginRefused(peer);
-            asio::post(self->m_stream.get_executor(),
-                       [self, call, method, target, busy] { self->answerCall(call, busy, method, target); });
-        };
-        m_server.hashers.post({ peer, std::move(run), std::move(refuse) });
-        break;
-    }
-    }
-}
-
-void Session::answerCall(std::uint64_t call, const Response &r, const std::string &method, const std::string &target)
-{
-    if (call != m_call || !m_callOpen)
-        return;
-    m_callOpen = false;
-    m_callTimer.cancel();
-    reply(r, method, target);
-}
-
 // Answers a request the HTTP layer itself turns down, then closes.
 void Session::refuse(http::status status, const std::string &method, const std::string &target)
 {
@@ -277,9 +215,7 @@ void Session::reply(const Response &r, const std::string &method, const std::str
 
     if (!r.filePath.isEmpty()) {
         if (!m_head && !report([this](Admission &a) { return a.startDownload(m_id); })) {
-            Response busy { 503, QByteArrayLiteral("text/plain; charset=utf-8"),
-                            QByteArrayLiteral("Service Unavailable"), {} };
-            reply(busy, method, target);
+            reply(busy(), method, target);
             return;
         }
         http::response<http::file_body> file(std::move(head.base()));

@@ -4,14 +4,15 @@
 #include "admission.h"
 #include "httptypes.h"
 #include "serverstate.h"
+#include "service.h"
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include <cstdint>
-
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,8 +43,33 @@ private:
     void onRequest(boost::beast::error_code ec);
     // The request's first refusal, if the HTTP layer turns it down.
     std::optional<boost::beast::http::status> refusal(const std::string &target) const;
+    // One request handed to a pool: what its answer, given by the worker or
+    // at the deadline, needs.
+    struct Call
+    {
+        Call(std::uint64_t i, Request r, std::string m, std::string t)
+            : id(i), request(std::move(r)), method(std::move(m)), target(std::move(t)) {}
+        const std::uint64_t id;
+        const Request request;
+        const std::string method, target;
+        std::atomic<bool> abandoned { false }; // answered at its deadline; the worker drops its answer
+    };
+    using CallPtr = std::shared_ptr<Call>;
+
+    // Hands the request to the pool its work needs (sessioncalls.cpp).
     void dispatch(Request request, std::string method, std::string target);
-    void answerCall(std::uint64_t call, const Response &r, const std::string &method, const std::string &target);
+    // Runs `work` on a database thread with the deadline running from now;
+    // `then` takes its outcome on the session's strand, unless the deadline
+    // has answered the call first.
+    template<class Work, class Then>
+    void onDatabase(const CallPtr &call, Work work, Then then);
+    void answerWithLogin(const CallPtr &call, const Service::CheckedLogin &login);
+    void checkPassword(const CallPtr &call, const Service::StoredLogin &stored);
+    bool isOpen(const CallPtr &call) const { return call->id == m_call && m_callOpen; }
+    void armDeadline(const CallPtr &call);
+    void disarmDeadline(const CallPtr &call);
+    void answerCall(const CallPtr &call, const Response &r);
+    static Response busy();
     void refuse(boost::beast::http::status status, const std::string &method, const std::string &target);
     void reply(const Response &r, const std::string &method, const std::string &target);
     template<class Body>
@@ -62,8 +88,10 @@ private:
     // The request deadline: on expiry the read is cancelled (not the socket
     // closed), so a 408 can still be sent.
     boost::asio::steady_timer m_requestTimer;
-    // The deadline of the database call being answered.
+    // The deadline of the database call being answered; a wait armed
+    // before the latest arming or disarming is stale.
     boost::asio::steady_timer m_callTimer;
+    std::uint64_t m_deadlineArming = 0;
     const std::string m_peer;
     const Admission::Id m_id;
     Clock::time_point m_requestStart = Clock::now();

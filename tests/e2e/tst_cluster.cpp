@@ -53,6 +53,7 @@ private slots:
     void killedInstanceLosesNoAcknowledgedWrite();
     void nginxSpreadsRequestsOverTwoInstances();
     void readsAnsweredWhileTheDatabaseIsFrozen();
+    void stopsWhileTheDatabaseIsFrozen();
     void databaseRestartUnderLoad();
 
 private:
@@ -323,6 +324,27 @@ void TestCluster::readsAnsweredWhileTheDatabaseIsFrozen()
     thaw.dismiss();
     QVERIFY(m_postgres.freeze(false));
     QTRY_COMPARE_WITH_TIMEOUT(fetch(base, report(3, "173.3", "after-thaw")), QByteArray("SUCCESS"), ReplyTimeoutMs);
+}
+
+// SIGTERM while the database threads are stuck in calls to a frozen server:
+// the service ends by itself, with status 0, instead of waiting for them
+// (ServiceProcess::stop kills what has not ended within a few seconds).
+void TestCluster::stopsWhileTheDatabaseIsFrozen()
+{
+    const QString base = m_b->baseUrl();
+    QCOMPARE(fetch(base, report(5, "174.4", "before-stop")), QByteArray("SUCCESS")); // the login is remembered
+    QVERIFY(m_postgres.freeze(true));
+    auto thaw = qScopeGuard([&] { m_postgres.freeze(false); });
+    QNetworkReply *stuck = send(base, report(6, "175.5", "stuck"));
+    // The report is on a database thread once its deadline has answered it.
+    QVERIFY(QTest::qWaitFor([&] { return stuck->isFinished(); }, ReplyTimeoutMs));
+    QCOMPARE(bodyOf(stuck), QByteArray("ERROR"));
+    delete stuck;
+    QVERIFY2(m_b->stop(), m_b->log().right(2000).constData());
+    QVERIFY(m_b->log().contains("stopped without them"));
+    thaw.dismiss();
+    QVERIFY(m_postgres.freeze(false));
+    QVERIFY2(m_b->start(m_postgres.uri("velmora")), qPrintable(m_b->errorText()));
 }
 
 void TestCluster::databaseRestartUnderLoad()
