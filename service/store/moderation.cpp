@@ -19,7 +19,8 @@ std::optional<QList<ReportRow>> Store::reports(const ReportFilter &filter, qint6
     const bool ok = write([&](QSqlDatabase &db, QSqlError &error) {
         rows.clear();
         Statements s(db, error);
-        if (!expireHeld(s, now))
+        bool expired = false;
+        if (!expireHeld(s, now, &expired))
             return TxStep::Error;
         QString sql = QStringLiteral(
                 "SELECT r.id, r.reported_at, u.name, r.station_id, st.name, r.fuel, r.price, r.state, r.distance_m,"
@@ -61,7 +62,9 @@ std::optional<QList<ReportRow>> Store::reports(const ReportFilter &filter, qint6
             row.lastDecision = q.value(9).toString();
             rows.append(row);
         }
-        return TxStep::Commit; // keeps the expiries
+        // Only expiries are worth a commit: a list alone changes nothing a
+        // running service would have to read again.
+        return expired ? TxStep::Commit : TxStep::Rollback;
     });
     if (!ok)
         return std::nullopt;

@@ -46,14 +46,17 @@ bool recordDecision(Statements &s, qint64 reportId, const char *state, qint64 at
                  { reportId, QString::fromLatin1(state), at, by, reason });
 }
 
-bool expireHeld(Statements &s, qint64 now)
+bool expireHeld(Statements &s, qint64 now, bool *expired)
 {
     const qint64 before = now - kHoldSeconds;
-    return s.run("INSERT INTO report_decisions (report_id, state, decided_at, decided_by, reason)"
-                 " SELECT id, 'expired', CAST(? AS BIGINT), 'service', 'not confirmed within 24 h'"
-                 " FROM price_reports WHERE state = 'held' AND reported_at < ?",
-                 { now, before })
+    const bool ok = s.run("INSERT INTO report_decisions (report_id, state, decided_at, decided_by, reason)"
+                          " SELECT id, 'expired', CAST(? AS BIGINT), 'service', 'not confirmed within 24 h'"
+                          " FROM price_reports WHERE state = 'held' AND reported_at < ?",
+                          { now, before })
             && s.run("UPDATE price_reports SET state = 'expired' WHERE state = 'held' AND reported_at < ?", { before });
+    if (expired)
+        *expired = ok && s.query().numRowsAffected() > 0;
+    return ok;
 }
 
 bool showLatestAccepted(Statements &s, qint64 stationId, const QString &fuel)

@@ -40,8 +40,9 @@ QVariant nullDouble();
 // Records a change of a report's state and what decided it.
 bool recordDecision(Statements &s, qint64 reportId, const char *state, qint64 at, const QString &by,
                     const QString &reason);
-// Marks held reports older than a day expired.
-bool expireHeld(Statements &s, qint64 now);
+// Marks held reports older than a day expired; `expired` (when given)
+// tells whether there were any.
+bool expireHeld(Statements &s, qint64 now, bool *expired = nullptr);
 // The station shows its latest accepted price of the fuel or, with none,
 // the price it showed before its first report.
 bool showLatestAccepted(Statements &s, qint64 stationId, const QString &fuel);
