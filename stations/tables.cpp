@@ -68,8 +68,8 @@ bool readDateText(QStringView text, QDate *date, QTime *time)
 QDate localDay(const QDate &date, const QTime &time)
 {
     // UTC without a zone object behind it: from Qt 6.5 QTimeZone has a cheap
-    // UTC value, and 6.8 deprecates the time-spec constructor, which was the
-    // only cheap way before.
+    // UTC value, and 6.8 deprecates the older constructor taking Qt's UTC
+    // flag, which was the only cheap way before.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     const QTimeZone utc(QTimeZone::UTC);
 #else
