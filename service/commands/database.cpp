@@ -97,6 +97,17 @@ bool openDatabase(Store &store, QString *error)
     return true;
 }
 
+std::unique_ptr<Store> openCommandDatabase(const QString &dbOption, QString *error)
+{
+    QString location;
+    if (!resolveDatabase(dbOption, &location, error))
+        return nullptr;
+    auto store = std::make_unique<Store>(location);
+    if (!openDatabase(*store, error))
+        return nullptr;
+    return store;
+}
+
 QCommandLineOption databaseOption()
 {
     return QCommandLineOption(QStringLiteral("db"),

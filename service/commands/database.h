@@ -4,6 +4,8 @@
 #include <QCommandLineOption>
 #include <QString>
 
+#include <memory>
+
 namespace velmora {
 class Store;
 }
@@ -45,6 +47,10 @@ bool resolveDatabase(const QString &dbOption, QString *location, QString *error)
 // Unicode NFC; accounts whose names collapse onto one are left alone and
 // reported on stderr, for the administrator to sort out.
 bool openDatabase(Store &store, QString *error);
+
+// Both steps for a command: the database --db names (or the default),
+// opened; nullptr with `error` filled when either fails.
+std::unique_ptr<Store> openCommandDatabase(const QString &dbOption, QString *error);
 
 // The --db option of the commands that change the database, with the
 // default above in its help text.

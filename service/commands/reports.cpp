@@ -138,12 +138,11 @@ int reports(const QStringList &arguments)
         return fail(QStringLiteral("reports needs an action: list, accept, reject or forget-positions (see --help)"));
     }
 
-    QString location, error;
-    if (!resolveDatabase(parser.value(dbOpt), &location, &error))
+    QString error;
+    const std::unique_ptr<Store> opened = openCommandDatabase(parser.value(dbOpt), &error);
+    if (!opened)
         return fail(error);
-    Store store(location);
-    if (!openDatabase(store, &error))
-        return fail(error);
+    Store &store = *opened;
     if (action == QLatin1String("list"))
         return list(store, filter, now);
     if (ids)

@@ -166,12 +166,11 @@ int user(const QStringList &arguments)
     if (!ok || config.hashIterations < 1)
         return fail(QStringLiteral("invalid iteration count %1").arg(parser.value(iterOpt)));
 
-    QString location, error;
-    if (!resolveDatabase(parser.value(dbOpt), &location, &error))
+    QString error;
+    const std::unique_ptr<Store> opened = openCommandDatabase(parser.value(dbOpt), &error);
+    if (!opened)
         return fail(error);
-    Store store(location);
-    if (!openDatabase(store, &error))
-        return fail(error);
+    Store &store = *opened;
     const Service service(store, config);
     return action->run(Accounts { store, service }, action->takesName ? words.at(1) : QString());
 }
